@@ -1,0 +1,31 @@
+// A window handle: anything that can receive a posted message from any thread.
+//
+// The transfer layer posts progress to whatever window the workflow names; the
+// GUI layer implements this interface with its toolkit, tests implement it with
+// a recorder. Posting never blocks and never waits for the message to be handled.
+#pragma once
+
+#include <cstdint>
+
+using UINT = std::uint32_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+
+constexpr UINT WM_USER = 0x0400;
+constexpr UINT WM_APP = 0x8000;
+
+class CWindowHandle {
+public:
+    virtual ~CWindowHandle() = default;
+    // Queues the message for the window's thread. Must be safe to call from any
+    // thread. Returns false when the message could not be queued.
+    virtual bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+};
+
+// A null HWND means "no window": posting to it does nothing.
+using HWND = CWindowHandle*;
+
+inline bool PostMessageTo(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return hWnd != nullptr && hWnd->PostMessage(message, wParam, lParam);
+}

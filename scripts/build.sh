@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# build.sh BUILD_DIR [cmake options...]: configures (once) and builds everything.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}; shift || true
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+fi
+cmake --build "$dir" -j "$(nproc)"

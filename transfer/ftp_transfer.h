@@ -1,0 +1,42 @@
+// The transfer interface, the process-wide transfer settings and the progress
+// message that downloads post.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+#include "platform/window.h"
+
+// Download progress of the updater: wParam = whole percent, lParam = 0.
+constexpr UINT WM_TRANSFER_PROGRESS = WM_APP + 1;  // 0x8001
+
+// Process-wide transfer settings: one set per process, empty at start. The
+// workflow writes them before the transfers that read them.
+extern CString g_strFtpServer;
+extern CString g_strFtpUser;
+extern CString g_strFtpPassword;
+extern CString g_strUploadRoot;
+extern CString g_strCategoryRoot;
+extern CString g_strFtpPort;
+extern HWND g_hProgressWnd;
+extern bool g_bUploadRootPending;
+
+// Every operation of the base class does nothing and reports failure (FALSE, 0
+// or an empty text).
+class CFtpTransfer {
+public:
+    virtual ~CFtpTransfer();
+    // nonzero flag: no dated folder is prepared
+    virtual BOOL Connect(std::int32_t& bNoDatedDir);
+    virtual void Disconnect();
+    virtual BOOL CreateRemoteDir(CString path);
+    virtual BOOL RemoveRemoteDir(CString path);
+    virtual BOOL UploadToDatedDir(CString localPath, CString remoteName);
+    virtual BOOL UploadToFolder(CString localPath, CString remoteName, CString folder);
+    virtual BOOL DownloadFile(CString url, CString localPath);
+    virtual BOOL DeleteRemoteFile(CString path);
+    virtual std::int32_t ReservedStatus();
+    virtual CString ReservedPath();
+    virtual CString GetDatedDir();
+    virtual CString GetCategoryDir(std::int32_t kind);
+};
