@@ -1,0 +1,65 @@
+// Applying an update's SQL script to the product's local SQLite database, and
+// keeping a copy of that database aside while it is patched.
+#pragma once
+
+#include <string>
+
+struct sqlite3;
+
+// Holds the connection during one patch and the last error text.
+// Every narrow text here is ANSI (code page 936) unless its name says UTF-8.
+class CUpdateDB {
+public:
+    CUpdateDB();
+    virtual ~CUpdateDB();
+    CUpdateDB(const CUpdateDB&) = delete;
+    CUpdateDB& operator=(const CUpdateDB&) = delete;
+
+    // SQLite's message for the open connection, converted from UTF-8 to ANSI;
+    // "数据未初始化！" (ANSI) when there is no connection.
+    std::string GetErrorText() const;
+    // m_error = GetErrorText().
+    void SetErrorFromConnection();
+
+    sqlite3* m_db = nullptr;  // open only inside one PatchLocalDatabase call
+    std::string m_error;      // ANSI; the last failure's text, kept across successes
+};
+
+// The process-wide instance: null until the first PatchLocalDatabase call, never
+// released before the process ends.
+extern CUpdateDB* g_pUpdateDB;
+
+// Runs the whole script (ANSI text, CR LF read as LF, ending at a NUL byte) on
+// the database in one go. The script path is ANSI and may use "\" separators; the
+// database path is UTF-8 and may use them too.
+// True: no script file (the database is neither opened nor created), or every
+// statement ran. False: the database could not be opened, the script is empty or
+// unreadable, or a statement failed; statements before the failing one stay
+// applied unless the script's own transaction covers them. On false,
+// GetLastDBError() says why. Never throws.
+bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathAnsi);
+
+// A copy of the process-wide instance's error text (ANSI); empty before the
+// first patch request.
+std::string GetLastDBError();
+
+// Reads the file at the ANSI path into `out` as narrow text, CR LF turned into
+// LF, NUL bytes kept. Returns the number of characters in `out`; 0 (and `out`
+// empty) when the file cannot be opened or read.
+int ReadScriptFile(const std::string& pathAnsi, std::string& out);
+
+// Copies the database at dbPathUtf8 into backupPathUtf8 (created or overwritten)
+// with SQLite's online backup, so another process may keep the database open
+// meanwhile; waits up to a few seconds for a writer to finish. False (and
+// *errorUtf8 set, when given) when the database does not exist, cannot be read,
+// or the copy cannot be written; a partly written copy is then removed.
+bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPathUtf8,
+                    std::string* errorUtf8 = nullptr);
+
+// Puts the content of the copy at backupPathUtf8 back into the database at
+// dbPathUtf8, page for page, through SQLite (other connections to the database
+// see the restored content). False (and *errorUtf8 set) when the copy does not
+// exist or is not a database, or the database stayed locked; the database is then
+// unchanged. The copy is left in place either way.
+bool RestoreDatabase(const std::string& backupPathUtf8, const std::string& dbPathUtf8,
+                     std::string* errorUtf8 = nullptr);
