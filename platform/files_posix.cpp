@@ -1,0 +1,166 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/codepage.h"
+
+namespace platform {
+namespace {
+
+// Closes a descriptor when it leaves scope.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now and reports whether the close (the last chance for a delayed
+    // write error) succeeded.
+    bool Close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool CopyContents(int from, int to)
+{
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        if (n == 0) {
+            return true;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (!WriteAll(to, buffer, static_cast<std::size_t>(n))) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+std::string NativePath(const CString& path)
+{
+    std::string native = Utf16ToUtf8(path);
+    std::replace(native.begin(), native.end(), '\\', '/');
+    return native;
+}
+
+bool DeleteFileW(const CString& path)
+{
+    const std::string native = NativePath(path);
+    struct stat st {};
+    // Only files: unlink() would also remove a symbolic link to a directory,
+    // which is fine, but never a directory itself.
+    if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    return ::unlink(native.c_str()) == 0;
+}
+
+bool CopyFileNoReplace(const CString& from, const CString& to)
+{
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    // O_EXCL makes "target exists" and the creation one step, so a file that
+    // appears in between is never overwritten.
+    Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
+    if (out.get() < 0) {
+        return false;
+    }
+    if (!CopyContents(in.get(), out.get()) || !out.Close()) {
+        ::unlink(target.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool PathExists(const CString& path)
+{
+    struct stat st {};
+    return ::lstat(NativePath(path).c_str(), &st) == 0;
+}
+
+bool IsDirectory(const CString& path)
+{
+    struct stat st {};
+    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectoryW(const CString& path)
+{
+    return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+}
+
+bool RemoveDirectoryW(const CString& path)
+{
+    return ::rmdir(NativePath(path).c_str()) == 0;
+}
+
+bool RemoveTree(const CString& path)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(NativePath(path)), ec);
+    return !ec;
+}
+
+CString GetCurrentDirectoryW()
+{
+    std::error_code ec;
+    const std::filesystem::path cwd = std::filesystem::current_path(ec);
+    if (ec) {
+        return {};
+    }
+    std::string text = cwd.string();
+    if (text.size() > 1 && text.back() == '/') {
+        text.pop_back();
+    }
+    return Utf8ToUtf16(text);
+}
+
+}  // namespace platform
