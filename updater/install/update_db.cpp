@@ -1,0 +1,308 @@
+#include "updater/install/update_db.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "updater/install/ansi_text.h"
+
+CUpdateDB* g_pUpdateDB = nullptr;
+
+namespace {
+
+// The user-facing texts are ANSI like everything else this component stores, so
+// they are converted once rather than kept as UTF-8 literals.
+const std::string& OpenFailedText()
+{
+    static const std::string text = platform::Utf16ToAnsi(u"数据打开失败！");
+    return text;
+}
+
+const std::string& BadScriptText()
+{
+    static const std::string text = platform::Utf16ToAnsi(u"sql文件不正确！");
+    return text;
+}
+
+const std::string& NotInitialisedText()
+{
+    static const std::string text = platform::Utf16ToAnsi(u"数据未初始化！");
+    return text;
+}
+
+// SQLite reads a name starting with "file:" as a URI when URIs are enabled in the
+// library build; a relative path of ours must never be taken for one.
+std::string GuardAgainstUri(std::string path)
+{
+    if (path.rfind("file:", 0) == 0) {
+        path.insert(0, "./");
+    }
+    return path;
+}
+
+std::string NativeFromUtf8(const std::string& pathUtf8)
+{
+    return GuardAgainstUri(platform::NativePath(platform::Utf8ToUtf16(pathUtf8)));
+}
+
+std::string NativeFromAnsi(const std::string& pathAnsi)
+{
+    return platform::NativePath(AnsiToCString(pathAnsi));
+}
+
+// Closes the instance's connection however the patch leaves, so that m_db is null
+// after every call.
+class ConnectionCloser {
+public:
+    explicit ConnectionCloser(CUpdateDB& db) : m_owner(db) {}
+    ~ConnectionCloser()
+    {
+        sqlite3_close(m_owner.m_db);
+        m_owner.m_db = nullptr;
+    }
+    ConnectionCloser(const ConnectionCloser&) = delete;
+    ConnectionCloser& operator=(const ConnectionCloser&) = delete;
+
+private:
+    CUpdateDB& m_owner;
+};
+
+CUpdateDB& Instance()
+{
+    static std::once_flag created;
+    std::call_once(created, [] { g_pUpdateDB = new CUpdateDB(); });
+    return *g_pUpdateDB;
+}
+
+bool ApplyScript(CUpdateDB& db, const std::string& dbPathUtf8, const std::string& scriptPathAnsi)
+{
+    ConnectionCloser closer(db);
+    // An empty name would make SQLite open a private temporary database, and the
+    // patch would "succeed" on it.
+    if (dbPathUtf8.empty() || sqlite3_open(NativeFromUtf8(dbPathUtf8).c_str(), &db.m_db) != SQLITE_OK) {
+        db.m_error = OpenFailedText();
+        return false;
+    }
+
+    std::string script;
+    if (ReadScriptFile(scriptPathAnsi, script) < 1) {
+        db.m_error = BadScriptText();
+        return false;
+    }
+    const std::string scriptUtf8 = AnsiToUtf8(script);
+
+    char* message = nullptr;
+    if (sqlite3_exec(db.m_db, scriptUtf8.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        sqlite3_free(message);
+        db.SetErrorFromConnection();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CUpdateDB::CUpdateDB() = default;
+
+CUpdateDB::~CUpdateDB() = default;
+
+std::string CUpdateDB::GetErrorText() const
+{
+    if (m_db == nullptr) {
+        return NotInitialisedText();
+    }
+    return platform::Utf16ToAnsi(platform::Utf8ToUtf16(sqlite3_errmsg(m_db)));
+}
+
+void CUpdateDB::SetErrorFromConnection() { m_error = GetErrorText(); }
+
+bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathAnsi)
+{
+    try {
+        CUpdateDB& db = Instance();
+        if (access(NativeFromAnsi(scriptPathAnsi).c_str(), F_OK) != 0) {
+            return true;
+        }
+        try {
+            return ApplyScript(db, dbPathUtf8, scriptPathAnsi);
+        } catch (...) {
+            // The script text could not be brought into SQLite's encoding (or not
+            // held in memory): the file is not a usable script.
+            db.m_error = BadScriptText();
+            return false;
+        }
+    } catch (...) {
+        // Not even the instance could be made; there is nowhere to keep a text.
+        return false;
+    }
+}
+
+std::string GetLastDBError()
+{
+    return g_pUpdateDB != nullptr ? g_pUpdateDB->m_error : std::string();
+}
+
+int ReadScriptFile(const std::string& pathAnsi, std::string& out)
+{
+    out.clear();
+    std::FILE* file = std::fopen(NativeFromAnsi(pathAnsi).c_str(), "rb");
+    if (file == nullptr) {
+        return 0;
+    }
+    std::string raw;
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        raw.append(buffer, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    // Half a script must never run as if it were the whole one.
+    if (failed) {
+        return 0;
+    }
+
+    // Text-mode input: a CR directly followed by LF arrives as the LF alone; a
+    // lone CR stays.
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
+            continue;
+        }
+        out.push_back(raw[i]);
+    }
+    return static_cast<int>(std::min<std::size_t>(out.size(), INT_MAX));
+}
+
+namespace {
+
+// How long a copy waits for another connection's write to end before giving up.
+constexpr int BUSY_WAIT_MS = 5000;
+constexpr int BUSY_STEP_MS = 50;
+
+class Connection {
+public:
+    Connection() = default;
+    ~Connection() { sqlite3_close(m_db); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // False (with the reason in `error`) when SQLite cannot open the file.
+    bool Open(const std::string& nativePath, int flags, std::string& error)
+    {
+        if (sqlite3_open_v2(nativePath.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
+            error = "cannot open " + nativePath + ": " +
+                    (m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory");
+            return false;
+        }
+        sqlite3_busy_timeout(m_db, BUSY_WAIT_MS);
+        return true;
+    }
+    sqlite3* get() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+// Copies every page of `from` into `to` in one step, retrying while either side
+// is locked by another connection.
+bool CopyPages(const Connection& from, const Connection& to, std::string& error)
+{
+    sqlite3_backup* backup = sqlite3_backup_init(to.get(), "main", from.get(), "main");
+    if (backup == nullptr) {
+        error = sqlite3_errmsg(to.get());
+        return false;
+    }
+    int rc = SQLITE_OK;
+    for (int waited = 0;; waited += BUSY_STEP_MS) {
+        rc = sqlite3_backup_step(backup, -1);
+        if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || waited >= BUSY_WAIT_MS) {
+            break;
+        }
+        sqlite3_sleep(BUSY_STEP_MS);
+    }
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) {
+        error = sqlite3_errstr(rc);
+        return false;
+    }
+    return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+bool Fail(std::string* errorUtf8, const std::string& text)
+{
+    if (errorUtf8 != nullptr) {
+        *errorUtf8 = text;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPathUtf8,
+                    std::string* errorUtf8)
+{
+    const std::string dbPath = NativeFromUtf8(dbPathUtf8);
+    const std::string backupPath = NativeFromUtf8(backupPathUtf8);
+    std::string error;
+    if (dbPathUtf8.empty() || backupPathUtf8.empty()) {
+        return Fail(errorUtf8, "no database or copy path given");
+    }
+    if (SameFile(dbPath, backupPath)) {
+        return Fail(errorUtf8, "the copy would overwrite the database itself: " + dbPath);
+    }
+    // Read-only, so that a missing database is reported rather than created empty.
+    Connection source;
+    if (!source.Open(dbPath, SQLITE_OPEN_READONLY, error)) {
+        return Fail(errorUtf8, "database copy failed: " + error);
+    }
+    bool copied = false;
+    {
+        Connection target;
+        copied = target.Open(backupPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error) &&
+                 CopyPages(source, target, error);
+    }
+    if (!copied) {
+        std::error_code ec;
+        std::filesystem::remove(backupPath, ec);
+        std::filesystem::remove(backupPath + "-journal", ec);
+        return Fail(errorUtf8, "database copy failed: " + dbPath + " -> " + backupPath + ": " + error);
+    }
+    return true;
+}
+
+bool RestoreDatabase(const std::string& backupPathUtf8, const std::string& dbPathUtf8,
+                     std::string* errorUtf8)
+{
+    const std::string backupPath = NativeFromUtf8(backupPathUtf8);
+    const std::string dbPath = NativeFromUtf8(dbPathUtf8);
+    std::string error;
+    if (dbPathUtf8.empty() || backupPathUtf8.empty()) {
+        return Fail(errorUtf8, "no database or copy path given");
+    }
+    if (SameFile(dbPath, backupPath)) {
+        return Fail(errorUtf8, "the copy and the database are the same file: " + dbPath);
+    }
+    Connection source;
+    Connection target;
+    if (!source.Open(backupPath, SQLITE_OPEN_READONLY, error) ||
+        !target.Open(dbPath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error) ||
+        !CopyPages(source, target, error)) {
+        return Fail(errorUtf8, "database restore failed: " + backupPath + " -> " + dbPath + ": " + error);
+    }
+    return true;
+}
