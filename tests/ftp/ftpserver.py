@@ -1,0 +1,232 @@
+#!/usr/bin/python3
+"""A local FTP server for the tests and the demo.
+
+Serves one folder to one user on 127.0.0.1. The first line written to standard
+output is the port it listens on; nothing is accepted before that line appears.
+SIGTERM (or SIGINT) closes every session and ends the process with status 0.
+
+Fault options make the server misbehave the way real servers and networks do,
+so that each test scripts the failure it needs:
+
+  --drop-after N        close the data connection after N bytes of a file
+                        transfer (download or upload) and answer 426
+  --stall-after N --stall-seconds S
+                        after N bytes of a file transfer, move nothing on the
+                        data connection for S seconds, then carry on
+  --faulty-transfers K  apply the two faults above to the first K file
+                        transfers of the server's life only (default: all)
+  --no-size             answer SIZE with 502, as servers without the command do
+  --refuse-login        refuse every login with 530
+  --no-greeting         accept connections but never send the 220 greeting
+  --command-log FILE    append every command line received (and "# connect" /
+                        "# disconnect" per session) to FILE, flushed at once
+
+Run it with /usr/bin/python3: the pyftpdlib it needs is the system's package.
+"""
+
+import argparse
+import logging
+import os
+import signal
+import sys
+
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+FILE_COMMANDS = ("RETR", "STOR", "APPE", "STOU")
+
+
+class Faults:
+    """Fault settings and the count of file transfers seen so far."""
+
+    drop_after = None
+    stall_after = None
+    stall_seconds = 0.0
+    faulty_transfers = None
+    transfers_started = 0
+    command_log = None
+
+
+class FaultyDTPHandler(DTPHandler):
+    """Data channel that can be cut or held still after a number of bytes."""
+
+    def __init__(self, sock, cmd_channel):
+        self._moved = 0
+        self._stalled = False
+        self._stall_done = False
+        DTPHandler.__init__(self, sock, cmd_channel)
+
+    def _faulty(self):
+        return getattr(self.cmd_channel, "fault_this_transfer", False)
+
+    def _allowance(self, wanted):
+        """How many of `wanted` bytes may move before the next fault point."""
+        if not self._faulty():
+            return wanted
+        limits = []
+        if Faults.drop_after is not None:
+            limits.append(Faults.drop_after - self._moved)
+        if Faults.stall_after is not None and not self._stall_done:
+            limits.append(Faults.stall_after - self._moved)
+        if not limits:
+            return wanted
+        return max(0, min([wanted] + limits))
+
+    def _after_moving(self, count):
+        self._moved += count
+        if not self._faulty():
+            return
+        if Faults.drop_after is not None and self._moved >= Faults.drop_after:
+            self._resp = ("426 Connection closed; transfer aborted.", logging.info)
+            self.close()
+        elif (Faults.stall_after is not None and not self._stall_done
+              and self._moved >= Faults.stall_after):
+            self._start_stall()
+
+    def _start_stall(self):
+        # Never sleep here: the server has one thread, and every other session
+        # must go on while this one stands still.
+        self._stalled = True
+        self._stall_done = True
+        self.modify_ioloop_events(0)
+        self.call_later(Faults.stall_seconds, self._end_stall)
+
+    def _end_stall(self):
+        self._stalled = False
+        if not self._closed:
+            events = self.ioloop.READ if self.receive else self.ioloop.WRITE
+            self.modify_ioloop_events(events)
+
+    def send(self, data):
+        if self._stalled:
+            return 0
+        allowed = self._allowance(len(data))
+        sent = DTPHandler.send(self, data[:allowed]) if allowed else 0
+        self._after_moving(sent)
+        return sent
+
+    def handle_read(self):
+        if self._stalled:
+            return
+        if not self._faulty() or not self.receive:
+            DTPHandler.handle_read(self)
+            return
+        try:
+            chunk = self.recv(self.ac_in_buffer_size)
+        except Exception:
+            DTPHandler.handle_error(self)
+            return
+        if not chunk:
+            self.transfer_finished = True
+            return
+        allowed = self._allowance(len(chunk))
+        # Bytes past a fault point are read from the socket but never stored,
+        # so the file on disk holds exactly the bytes before the fault.
+        self.tot_bytes_received += allowed
+        self.file_obj.write(chunk[:allowed])
+        self._after_moving(allowed)
+
+    handle_read_event = handle_read
+
+
+class ScriptedHandler(FTPHandler):
+    dtp_handler = FaultyDTPHandler
+    auth_failed_timeout = 0
+    no_size = False
+    no_greeting = False
+
+    def _log(self, text):
+        if Faults.command_log is not None:
+            Faults.command_log.write(text + "\n")
+            Faults.command_log.flush()
+
+    def handle(self):
+        self._log("# connect")
+        if self.no_greeting:
+            self.on_connect()
+            return
+        FTPHandler.handle(self)
+
+    def on_disconnect(self):
+        self._log("# disconnect")
+
+    def pre_process_command(self, line, cmd, arg):
+        self._log(line)
+        if cmd in FILE_COMMANDS:
+            Faults.transfers_started += 1
+            limit = Faults.faulty_transfers
+            self.fault_this_transfer = limit is None or Faults.transfers_started <= limit
+        FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    def ftp_SIZE(self, path):
+        if self.no_size:
+            # 550 would mean "no such file" to clients; 502 means "no SIZE here".
+            self.respond("502 Command not implemented.")
+            return
+        FTPHandler.ftp_SIZE(self, path)
+
+
+class RefusingAuthorizer(DummyAuthorizer):
+    def validate_authentication(self, username, password, handler):
+        raise AuthenticationFailed("Login refused.")
+
+
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(description="Local FTP server for tests and the demo.")
+    parser.add_argument("--root", required=True, help="folder to serve")
+    parser.add_argument("--user", required=True)
+    parser.add_argument("--password", required=True)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--drop-after", type=int)
+    parser.add_argument("--stall-after", type=int)
+    parser.add_argument("--stall-seconds", type=float, default=0.0)
+    parser.add_argument("--faulty-transfers", type=int)
+    parser.add_argument("--no-size", action="store_true")
+    parser.add_argument("--refuse-login", action="store_true")
+    parser.add_argument("--no-greeting", action="store_true")
+    parser.add_argument("--command-log")
+    parser.add_argument("--quiet", action="store_true", help="log warnings only")
+    return parser.parse_args(argv)
+
+
+def main(argv):
+    args = parse_arguments(argv)
+    logging.basicConfig(level=logging.WARNING if args.quiet else logging.INFO,
+                        format="ftpserver: %(message)s", stream=sys.stderr)
+
+    Faults.drop_after = args.drop_after
+    Faults.stall_after = args.stall_after
+    Faults.stall_seconds = args.stall_seconds
+    Faults.faulty_transfers = args.faulty_transfers
+    if args.command_log:
+        Faults.command_log = open(args.command_log, "a", encoding="utf-8")
+
+    authorizer = RefusingAuthorizer() if args.refuse_login else DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, os.path.abspath(args.root), perm="elradfmwMT")
+
+    ScriptedHandler.authorizer = authorizer
+    ScriptedHandler.no_size = args.no_size
+    ScriptedHandler.no_greeting = args.no_greeting
+    # The fault hooks sit in send(); the kernel's sendfile would go around them.
+    ScriptedHandler.use_sendfile = (args.drop_after is None and args.stall_after is None
+                                    and ScriptedHandler.use_sendfile)
+
+    server = FTPServer((args.host, args.port), ScriptedHandler)
+
+    def stop(signum, frame):
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+
+    print(server.address[1], flush=True)
+    server.serve_forever(handle_exit=True)
+    if Faults.command_log is not None:
+        Faults.command_log.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
