@@ -1,0 +1,213 @@
+// The classic progress callback is what both programs' progress handlers are
+// written against; libcurl marks its option deprecated but keeps it working.
+#define CURL_DISABLE_DEPRECATION
+
+#include "transfer/curl_download.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "platform/curl_verbose.h"
+#include "platform/files.h"
+#include "transfer/ftp_transfer.h"
+#include "transfer/text_convert.h"
+
+std::string CurlCredentials(const CString& user, const CString& password)
+{
+    return WideToAnsi(user + u":" + password);
+}
+
+std::int32_t PortFromText(const CString& text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    std::int64_t value = 0;
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = std::min(value * 10 + (text[i] - u'0'), kLimit);
+    }
+    if (negative) {
+        return static_cast<std::int32_t>(std::max(-value, std::int64_t{std::numeric_limits<std::int32_t>::min()}));
+    }
+    return static_cast<std::int32_t>(std::min(value, std::int64_t{std::numeric_limits<std::int32_t>::max()}));
+}
+
+bool UrlNamesPort(std::string_view url)
+{
+    const std::size_t scheme = url.find("://");
+    if (scheme != std::string_view::npos) {
+        url.remove_prefix(scheme + 3);
+    }
+    std::string_view authority = url.substr(0, url.find_first_of("/?#"));
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    if (!authority.empty() && authority.front() == '[') {
+        const std::size_t close = authority.find(']');
+        if (close == std::string_view::npos) {
+            return false;
+        }
+        authority.remove_prefix(close + 1);
+    }
+    const std::size_t colon = authority.rfind(':');
+    return colon != std::string_view::npos && colon + 1 < authority.size();
+}
+
+long PortForUrl(std::string_view url, long port)
+{
+    if (port < 1 || port > 65535 || UrlNamesPort(url)) {
+        return 0;
+    }
+    return port;
+}
+
+WPARAM ProgressPercent(double total, double now)
+{
+    if (!(total > 0.0)) {
+        return 0;
+    }
+    const double percent = std::trunc(now * 100.0 / total);
+    // Converting a value outside the 64-bit range is undefined; a lying server
+    // must not get us there.
+    if (!std::isfinite(percent) || percent >= 9.2e18 || percent <= -9.2e18) {
+        return 0;
+    }
+    return static_cast<WPARAM>(static_cast<std::uint32_t>(static_cast<std::int64_t>(percent)));
+}
+
+std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* length)
+{
+    const std::size_t bytes = size * count;
+    // The line is not NUL-terminated; read only what libcurl handed over.
+    std::string_view line(data, bytes);
+    constexpr std::string_view kPrefix = "Content-Length: ";
+    if (line.starts_with(kPrefix)) {
+        line.remove_prefix(kPrefix.size());
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+        long value = 0;
+        const auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), value);
+        if (error == std::errc() && end != line.data()) {
+            *static_cast<long*>(length) = value;
+        }
+    }
+    return bytes;
+}
+
+std::size_t DiscardBody(char* /*data*/, std::size_t size, std::size_t count, void* /*user*/)
+{
+    return size * count;
+}
+
+std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* file)
+{
+    return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
+}
+
+std::size_t ReadFromFile(char* buffer, std::size_t size, std::size_t count, void* file)
+{
+    auto* stream = static_cast<std::FILE*>(file);
+    if (std::ferror(stream)) {
+        return CURL_READFUNC_ABORT;
+    }
+    const std::size_t items = std::fread(buffer, size, count, stream);
+    // A short read that is an error, not the end, would otherwise end the
+    // upload early and pass a truncated file off as complete.
+    if (std::ferror(stream)) {
+        return CURL_READFUNC_ABORT;
+    }
+    return items * size;
+}
+
+int OnDownloadProgress(void* /*user*/, double dlTotal, double dlNow, double /*ulTotal*/, double /*ulNow*/)
+{
+    PostMessageTo(g_hProgressWnd, WM_TRANSFER_PROGRESS, ProgressPercent(dlTotal, dlNow), 0);
+    return 0;
+}
+
+void SetCommonTransferOptions(CURL* handle, std::string_view url, const CurlTransferOptions& options)
+{
+    const long port = PortForUrl(url, options.port);
+    if (port != 0) {
+        curl_easy_setopt(handle, CURLOPT_PORT, port);
+    }
+    if (options.stallSeconds > 0) {
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.stallSeconds);
+    }
+    platform::SetVerboseWithoutPassword(handle);
+}
+
+int CurlDownload(CURL* handle, const std::string& url, const std::string& localPath, long connectTimeout,
+                 const CurlTransferOptions& options)
+{
+    std::FILE* file = std::fopen(localPath.c_str(), "ab+");
+    if (file == nullptr) {
+        std::perror(nullptr);
+        return 0;
+    }
+    curl_off_t resumeFrom = 0;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        resumeFrom = std::max<curl_off_t>(0, std::ftell(file));
+    }
+
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_USERPWD, options.credentials.c_str());
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeout);
+    curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, resumeFrom);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFile);
+    if (options.progress != nullptr) {
+        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(handle, CURLOPT_PROGRESSFUNCTION, options.progress);
+        curl_easy_setopt(handle, CURLOPT_PROGRESSDATA, options.progressData);
+    }
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, file);
+    SetCommonTransferOptions(handle, url, options);
+
+    const CURLcode result = curl_easy_perform(handle);
+    // Buffered bytes reach the disk only here; a download whose last bytes
+    // could not be stored has not succeeded.
+    const bool closed = std::fclose(file) == 0;
+    return result == CURLE_OK && closed ? 1 : 0;
+}
+
+BOOL DownloadWithCurl(const CString& url, const CString& localPath, const CurlTransferOptions& options)
+{
+    CurlTransferScope scope;
+    if (scope.handle() == nullptr) {
+        return FALSE;
+    }
+    CString slashed = url;
+    std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+    const int done = CurlDownload(scope.handle(), WideToAnsi(slashed), platform::NativePath(localPath),
+                                  DOWNLOAD_CONNECT_TIMEOUT, options);
+    return done != 0 ? TRUE : FALSE;
+}
+
+CurlTransferScope::CurlTransferScope()
+    : m_globalOk(curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK),
+      m_handle(m_globalOk ? curl_easy_init() : nullptr)
+{
+}
+
+CurlTransferScope::~CurlTransferScope()
+{
+    if (m_handle != nullptr) {
+        curl_easy_cleanup(m_handle);
+    }
+    if (m_globalOk) {
+        curl_global_cleanup();
+    }
+}
