@@ -1,0 +1,88 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "platform/module_path.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::U16;
+
+TEST(Files, NativePathTurnsBackslashesIntoSlashesAndTextIntoUtf8)
+{
+    EXPECT_EQ(platform::NativePath(u"/opt/app\\ini\\update.sql"), "/opt/app/ini/update.sql");
+    EXPECT_EQ(platform::NativePath(u"\u7B80\u5386\\a"), "\xE7\xAE\x80\xE5\x8E\x86/a");
+}
+
+TEST(Files, DeleteRemovesFilesOnly)
+{
+    TempDir dir;
+    testsupport::WriteFileBytes(dir / "a.txt", "x");
+    std::filesystem::create_directory(dir.path() / "sub");
+    EXPECT_TRUE(platform::DeleteFileW(U16(dir / "a.txt")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.txt")) << "the file must be gone";
+    EXPECT_FALSE(platform::DeleteFileW(U16(dir / "a.txt"))) << "a missing file is a failure";
+    EXPECT_FALSE(platform::DeleteFileW(U16(dir / "sub"))) << "a directory is not a file";
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "sub"));
+}
+
+TEST(Files, CopyNeverReplacesAnExistingTarget)
+{
+    TempDir dir;
+    testsupport::WriteFileBytes(dir / "from", std::string("new\0content", 11));
+    testsupport::WriteFileBytes(dir / "old", "old");
+
+    EXPECT_FALSE(platform::CopyFileNoReplace(U16(dir / "from"), U16(dir / "old")));
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "old"), "old") << "the target must stay untouched";
+
+    EXPECT_TRUE(platform::CopyFileNoReplace(U16(dir / "from"), U16(dir / "to")));
+    EXPECT_EQ(testsupport::ReadFileBytes(dir / "to"), std::string("new\0content", 11));
+
+    EXPECT_FALSE(platform::CopyFileNoReplace(U16(dir / "missing"), U16(dir / "to2")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "to2")) << "no target for a missing source";
+}
+
+TEST(Files, DirectoriesAndTrees)
+{
+    TempDir dir;
+    const CString sub = U16(dir / "sub");
+    EXPECT_TRUE(platform::CreateDirectoryW(sub));
+    EXPECT_FALSE(platform::CreateDirectoryW(sub)) << "it exists already";
+    EXPECT_TRUE(platform::IsDirectory(sub));
+    EXPECT_TRUE(platform::PathExists(sub));
+
+    testsupport::WriteFileBytes(dir / "sub/f", "x");
+    EXPECT_FALSE(platform::RemoveDirectoryW(sub)) << "not empty";
+
+    // A link inside the tree must be removed, not followed.
+    std::filesystem::create_directory(dir.path() / "outside");
+    testsupport::WriteFileBytes(dir / "outside/keep", "x");
+    std::filesystem::create_directory_symlink(dir.path() / "outside", dir.path() / "sub/link");
+    EXPECT_TRUE(platform::RemoveTree(sub));
+    EXPECT_FALSE(platform::PathExists(sub));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "outside/keep"));
+    EXPECT_TRUE(platform::RemoveTree(sub)) << "a missing tree is no error";
+}
+
+TEST(Files, CurrentDirectoryHasNoTrailingSeparator)
+{
+    TempDir dir;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const CString cwd = platform::GetCurrentDirectoryW();
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(testsupport::U8(cwd), std::filesystem::canonical(dir.path()).string());
+}
+
+TEST(ModulePath, IsTheRunningTestProgram)
+{
+    const std::string path = testsupport::U8(platform::GetModulePath());
+    EXPECT_TRUE(path.ends_with("/platform_tests")) << path;
+    EXPECT_EQ(access(path.c_str(), X_OK), 0) << path << " must be this executable";
+}
+
+}  // namespace
