@@ -1,0 +1,38 @@
+// Running a converter program as a child with a time limit.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace docvert {
+
+struct ChildOptions {
+    // Standard output goes to this file (created or truncated); empty means
+    // /dev/null. Standard input is always /dev/null, standard error too.
+    std::string stdoutPath;
+    // Extra or replaced environment entries ("NAME=value").
+    std::vector<std::string> environment;
+    std::chrono::milliseconds timeLimit{std::chrono::seconds(60)};
+};
+
+enum class ChildOutcome {
+    Exited,       // ended by itself; exitCode holds its status
+    Signalled,    // ended by a signal it did not ask for (a crash)
+    TimedOut,     // still running at the time limit; its process group was killed
+    NotStarted,   // the program could not be started (not installed, not executable)
+};
+
+struct ChildResult {
+    ChildOutcome outcome = ChildOutcome::NotStarted;
+    int exitCode = -1;
+    bool Succeeded() const { return outcome == ChildOutcome::Exited && exitCode == 0; }
+};
+
+// Runs argv[0] (looked up on PATH when it has no "/") with the arguments in
+// its own process group, and waits for it at most options.timeLimit. Whatever
+// the outcome, every process left in that group is killed before this
+// returns, so no helper of the child outlives the conversion.
+ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options);
+
+}  // namespace docvert
