@@ -21,6 +21,11 @@ bool DeleteFileW(const CString& path);
 // or the source cannot be read.
 bool CopyFileNoReplace(const CString& from, const CString& to);
 
+// Moves a file onto `to`, replacing a file there, in one step: afterwards `to`
+// holds either its old or the new content, never nothing. Both paths must be on
+// the same file system. False (nothing changed) on failure.
+bool MoveFileReplace(const CString& from, const CString& to);
+
 // True when something (file or directory) exists at the path.
 bool PathExists(const CString& path);
 bool IsDirectory(const CString& path);

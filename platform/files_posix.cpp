@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -118,6 +118,17 @@ bool CopyFileNoReplace(const CString& from, const CString& to)
         return false;
     }
     return true;
+}
+
+bool MoveFileReplace(const CString& from, const CString& to)
+{
+    const std::string source = NativePath(from);
+    struct stat st {};
+    // rename() would also move a directory; only files are meant here.
+    if (::lstat(source.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    return ::rename(source.c_str(), NativePath(to).c_str()) == 0;
 }
 
 bool PathExists(const CString& path)
