@@ -1,0 +1,17 @@
+// Program text (UTF-16) to and from the toolkit's strings.
+#pragma once
+
+#include <wx/string.h>
+
+#include "platform/codepage.h"
+#include "platform/types.h"
+
+inline wxString ToWx(const CString& text)
+{
+    return wxString::FromUTF8(platform::Utf16ToUtf8(text));
+}
+
+inline CString FromUtf8Argument(const char* bytes)
+{
+    return platform::Utf8ToUtf16(bytes);
+}
