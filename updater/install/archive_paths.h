@@ -1,0 +1,31 @@
+// Entry names and target paths of the archive component.
+#pragma once
+
+#include "platform/types.h"
+
+namespace archive {
+
+// Cuts a stored entry name down to a relative path: drive prefixes and leading
+// separators go, and so does everything up to a separator, two dots and a
+// separator ("\..\", "\../", "/../", "/..\"), until none of these is left.
+// The remaining separators stay as they stand.
+CString SanitizeEntryName(CString name);
+
+// True when a target name does not count from the base directory: its first
+// unit is "/" or "\", or its second unit is ":".
+bool IsAbsoluteName(const CString& name);
+
+// True when a name has a ".." component between separators of either kind.
+bool HasParentComponent(const CString& name);
+
+// Splits a target name after its last "/" or "\": the directory part keeps
+// that separator; with no separator the directory part is empty.
+void SplitTargetName(const CString& name, CString& directoryPart, CString& filePart);
+
+// Creates `base` (one level) if it is missing, then each missing directory of
+// `directoryPath` under it, outermost first. An empty base means the process's
+// current directory. Failures are not reported here: they show when the
+// directory or a file inside it is used.
+void EnsureDirectoryChain(const CString& base, const CString& directoryPath);
+
+}  // namespace archive
