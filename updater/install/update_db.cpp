@@ -186,7 +186,6 @@ namespace {
 
 // How long a copy waits for another connection's write to end before giving up.
 constexpr int BUSY_WAIT_MS = 5000;
-constexpr int BUSY_STEP_MS = 50;
 
 class Connection {
 public:
@@ -212,8 +211,8 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-// Copies every page of `from` into `to` in one step, retrying while either side
-// is locked by another connection.
+// Copies every page of `from` into `to` in one step; the connections' busy
+// timeouts make it wait for another connection's lock.
 bool CopyPages(const Connection& from, const Connection& to, std::string& error)
 {
     sqlite3_backup* backup = sqlite3_backup_init(to.get(), "main", from.get(), "main");
@@ -221,14 +220,7 @@ bool CopyPages(const Connection& from, const Connection& to, std::string& error)
         error = sqlite3_errmsg(to.get());
         return false;
     }
-    int rc = SQLITE_OK;
-    for (int waited = 0;; waited += BUSY_STEP_MS) {
-        rc = sqlite3_backup_step(backup, -1);
-        if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || waited >= BUSY_WAIT_MS) {
-            break;
-        }
-        sqlite3_sleep(BUSY_STEP_MS);
-    }
+    const int rc = sqlite3_backup_step(backup, -1);
     sqlite3_backup_finish(backup);
     if (rc != SQLITE_DONE) {
         error = sqlite3_errstr(rc);
