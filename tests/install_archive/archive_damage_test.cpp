@@ -1,4 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <functional>
@@ -6,6 +11,7 @@
 
 #include "install_archive/zip_fixture.h"
 #include "support/temp_dir.h"
+#include "platform/file_input.h"
 #include "updater/install/archive.h"
 
 namespace {
@@ -194,6 +200,68 @@ TEST_F(DamagedArchive, InvalidDosDateGivesUnknownTimesAndTheFileKeepsItsWriteTim
     EXPECT_EQ(ExtractAll(archive.get(), base), std::vector<ARCRESULT> {ARC_OK});
     EXPECT_EQ(ReadFileBytes(base / "when.txt"), "sometime");
     EXPECT_GE(MTimeOf(base / "when.txt"), before - 1) << "an unknown time must not be written as 1601";
+}
+
+// Lowers the file-size limit of the process for one scope, so that writes past
+// it fail (with EFBIG rather than the signal).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old {};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+TEST_F(DamagedArchive, AFailingWriteAtAnyPointKeepsTheOldTarget)
+{
+    const std::string content = Pattern(50000, 17);
+    MakeZip(zip, {File("prog.exe", content)});
+    for (rlim_t limit : {rlim_t {0}, rlim_t {1}, rlim_t {16383}, rlim_t {16384}, rlim_t {16385}, rlim_t {49999}}) {
+        WriteFileBytes(base / "prog.exe", "installed");
+        auto archive = Open(zip);
+        ASSERT_TRUE(archive);
+        ARCRESULT code;
+        {
+            FileSizeLimit scoped(limit);
+            code = ExtractAll(archive.get(), base).at(0);
+        }
+        EXPECT_EQ(code, ARC_WRITE_FAILED) << "writes stopped after " << limit << " bytes";
+        EXPECT_EQ(ReadFileBytes(base / "prog.exe"), "installed") << "limit " << limit;
+        EXPECT_EQ(ListTree(base), std::set<std::string> {"prog.exe"}) << "limit " << limit;
+    }
+    // With room for the whole entry it goes through.
+    {
+        FileSizeLimit scoped(50000);
+        auto archive = Open(zip);
+        ASSERT_TRUE(archive);
+        EXPECT_EQ(ExtractAll(archive.get(), base), std::vector<ARCRESULT> {ARC_OK});
+    }
+    EXPECT_EQ(ReadFileBytes(base / "prog.exe"), content);
+}
+
+TEST_F(DamagedArchive, AFullDeviceAsTargetGivesWriteFailed)
+{
+    MakeZip(zip, {File("a.bin", Pattern(1000))});
+    auto archive = Open(zip);
+    ASSERT_TRUE(archive);
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    platform::FileHandle handle = fd;
+    EXPECT_EQ(ArchiveExtractEntry(archive.get(), 0, &handle, 0, ARC_KIND_HANDLE), ARC_WRITE_FAILED);
+    ::close(fd);
 }
 
 }  // namespace

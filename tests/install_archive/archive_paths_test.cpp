@@ -68,38 +68,4 @@ TEST(ArchiveTargetNames, RecognisesAbsoluteAndClimbingNames)
     }
 }
 
-TEST(ArchiveTargetNames, SplitsAfterTheLastSeparatorOfEitherKind)
-{
-    const struct {
-        const char* name;
-        const char* directory;
-        const char* file;
-    } cases[] = {
-        {"a.txt", "", "a.txt"},
-        {"bin/new/a.dll", "bin/new/", "a.dll"},
-        {"bin\\new/a.dll", "bin\\new/", "a.dll"},
-        {"bin/new\\a.dll", "bin/new\\", "a.dll"},
-        {"data/", "data/", ""},
-    };
-    for (const auto& c : cases) {
-        CString directory;
-        CString file;
-        archive::SplitTargetName(U16(c.name), directory, file);
-        EXPECT_EQ(U8(directory), c.directory) << c.name;
-        EXPECT_EQ(U8(file), c.file) << c.name;
-    }
-}
-
-TEST(ArchiveDirectoryChain, CreatesTheBaseAndEachMissingLevel)
-{
-    testsupport::TempDir temp;
-    const std::string base = temp / "B";
-    archive::EnsureDirectoryChain(U16(base + "/"), U16("bin\\new/"));
-    EXPECT_TRUE(std::filesystem::is_directory(temp.path() / "B"));
-    EXPECT_TRUE(std::filesystem::is_directory(temp.path() / "B/bin"));
-    EXPECT_TRUE(std::filesystem::is_directory(temp.path() / "B/bin/new"))
-        << "a backslash in the name should separate directories, not be part of one";
-    EXPECT_FALSE(std::filesystem::exists(temp.path() / "B/bin\\new"));
-}
-
 }  // namespace
