@@ -1,0 +1,108 @@
+// A whole update scene on real files: an installation with its manifest and
+// database, a real FTP server offering an update made by the publishing tool,
+// stand-ins for the process-control program and the document opener on PATH,
+// and a headless window that records what the dialog's logic asks of it.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+#include "transfer/ftp_transfer_curl.h"
+#include "updater/workflow/update_dlg.h"
+#include "updater/workflow/update_window.h"
+
+// The dialog's window without a display. Requests from the worker are handled
+// on the worker's thread (they only record); posted messages queue until the
+// test, standing in for the window's thread, delivers them.
+class CRecordingWindow final : public CUpdateWindow, public CWindowHandle {
+public:
+    void ShowControl(int id, bool show) override;
+    void SetControlText(int id, const CString& text) override;
+    void SetProgressPos(int pos) override;
+    void MessageBox(const CString& text, const CString& caption) override;
+    void EndDialog(int result) override;
+    HWND GetSafeHwnd() override { return this; }
+    bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Delivers the queued messages to the dialog, in order.
+    void DeliverPosted(CMyUpdateDlg& dlg);
+
+    // Called on the worker's thread while a message box is up, before the box
+    // is "dismissed" (the call returns).
+    std::function<void(const std::string& caption, const std::string& text)> onMessageBox;
+
+    // "show 1004", "hide 1001", "text 1004 <text>", "box <caption>|<text>",
+    // "end 2", in order.
+    std::vector<std::string> Calls() const;
+    std::vector<int> ProgressPositions() const;
+    std::size_t PostedCount() const;
+
+private:
+    void Record(std::string call);
+
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_calls;
+    std::vector<int> m_positions;
+    std::vector<std::pair<UINT, WPARAM>> m_posted;
+    std::size_t m_postedCount = 0;
+};
+
+struct UpdateSceneOptions {
+    std::string productCode = "zt_e";
+    std::string installedVersion = "1.0.0.1";
+    std::string offeredVersion = "1.0.0.12";
+    // ANSI (code page 936) bytes of the update's "ini/update.sql"; empty: none.
+    std::string scriptUtf8 = "INSERT INTO people VALUES('新同事');";
+    testsupport::FtpServerOptions server;
+};
+
+class UpdateScene {
+public:
+    explicit UpdateScene(const UpdateSceneOptions& options = {});
+    ~UpdateScene();
+
+    std::filesystem::path Install() const { return m_root.path() / "install"; }
+    std::filesystem::path ServerFolder() const;  // .../update/<code>
+    std::filesystem::path WorkDir() const { return m_root.path() / "cwd"; }
+    std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
+
+    // Makes a dialog over the installation, as the program at Install()/MorvexUpdate.
+    std::unique_ptr<CMyUpdateDlg> MakeDialog();
+    // OnInitDialog, then (update due) the window attached and the worker awaited.
+    void RunToTheEnd(CMyUpdateDlg& dlg);
+
+    // The stand-ins' records, complete once no stand-in runs any more.
+    std::vector<std::string> ProcessControlCalls() const;
+    std::vector<std::string> OpenedDocuments() const;
+
+    std::vector<std::string> PeopleInDatabase() const;
+    std::string InstalledVersion() const;
+    // How many of the six folders "d" "i" "l" "r" "t" "u" exist in WorkDir().
+    std::size_t WorkDirectoryCount() const;
+
+    testsupport::FtpServer& Server() { return *m_server; }
+    CFtpTransfer_Curl& Transfer() { return m_transfer; }
+    CRecordingWindow& Window() { return m_window; }
+    const CString& EventName() const { return m_eventName; }
+
+private:
+    testsupport::TempDir m_root;
+    std::unique_ptr<testsupport::FtpServer> m_server;
+    CFtpTransfer_Curl m_transfer;
+    CRecordingWindow m_window;
+    CString m_eventName;
+    std::filesystem::path m_oldCwd;
+    std::string m_oldPath;
+    std::string m_productCode;
+};
+
+// The publishing tool's path in the build.
+std::string PublishTool();
