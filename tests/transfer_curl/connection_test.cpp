@@ -161,8 +161,9 @@ TEST_F(Connection, ConnectUsesTheCopiesTakenAtConstruction)
     EXPECT_EQ(m_server->countCommands("PASS secret"), 1u);
 }
 
-TEST_F(Connection, KeepsThePasswordOutOfVerboseOutput)
+TEST_F(Connection, VerboseOutputNeverShowsThePassword)
 {
+    Serve("f.txt", "x");
     testsupport::FtpServerOptions options;
     options.password = "Quiet-5512-pw";
     StartServer(options);
@@ -171,9 +172,12 @@ TEST_F(Connection, KeepsThePasswordOutOfVerboseOutput)
 
     StderrCapture capture;
     ASSERT_EQ(transfer.Connect(noDatedDir), TRUE);
+    ASSERT_EQ(transfer.DownloadFile(U16(m_server->url("f.txt")), U16(local("f.txt").string())), TRUE);
     const std::string verbose = capture.text();
+    EXPECT_NE(verbose.find("> USER tester"), std::string::npos) << "verbose output should show the commands";
     EXPECT_NE(verbose.find("> PASS ****"), std::string::npos);
     EXPECT_EQ(verbose.find("Quiet-5512-pw"), std::string::npos) << "the password must not be written";
+    EXPECT_EQ(m_server->countCommands("PASS Quiet-5512-pw"), 2u) << "the server should still get it, twice";
 }
 
 }  // namespace

@@ -181,21 +181,5 @@ TEST_F(Download, FailsWhenTheServerNeverGreets)
     EXPECT_EQ(m_server->countCommands("USER "), 0u);
 }
 
-TEST_F(Download, KeepsThePasswordOutOfVerboseOutput)
-{
-    Serve("f.txt", "x");
-    testsupport::FtpServerOptions options;
-    options.password = "Hush-7391-pw";
-    StartServer(options);
-
-    StderrCapture capture;
-    ASSERT_EQ(Fetch(m_server->url("f.txt"), local("f.txt")), TRUE);
-    const std::string verbose = capture.text();
-    EXPECT_NE(verbose.find("> USER tester"), std::string::npos) << "verbose output should show the commands";
-    EXPECT_NE(verbose.find("> PASS ****"), std::string::npos);
-    EXPECT_EQ(verbose.find("Hush-7391-pw"), std::string::npos) << "the password must not be written";
-    EXPECT_TRUE(Received("PASS Hush-7391-pw")) << "the server should still get the real password";
-}
-
 }  // namespace
 }  // namespace transfertest
