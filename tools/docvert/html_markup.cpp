@@ -369,6 +369,12 @@ std::string DropTags(std::string_view html, const std::function<bool(const HtmlT
         if (token.kind == HtmlTokenKind::Tag && !token.tag.closing && drop(token.tag)) {
             continue;
         }
+        if (token.kind == HtmlTokenKind::Comment) {
+            out.append(html.substr(token.begin, token.innerBegin - token.begin));
+            out.append(DropTags(html.substr(token.innerBegin, token.innerEnd - token.innerBegin), drop));
+            out.append(html.substr(token.innerEnd, token.end - token.innerEnd));
+            continue;
+        }
         out.append(html.substr(token.begin, token.end - token.begin));
     }
     return out;

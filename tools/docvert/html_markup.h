@@ -63,7 +63,8 @@ std::optional<std::string> FindMetaCharset(std::string_view html);
 // its head (or of the html element, or of the text).
 std::string DeclareUtf8(std::string_view html);
 
-// Removes the start tags for which `drop` is true (their content stays).
+// Removes the start tags for which `drop` is true (their content stays), also
+// inside comments, which some readers show.
 std::string DropTags(std::string_view html, const std::function<bool(const HtmlTag&)>& drop);
 
 // Adds a style element holding `rules` at the end of the page's head (at the
