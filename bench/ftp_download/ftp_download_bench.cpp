@@ -51,6 +51,7 @@ struct RunResult {
     bool ok = false;
     double seconds = 0;
     long peakRssKiB = 0;
+    double cpuSeconds = 0;
 };
 
 struct Server {
@@ -89,6 +90,8 @@ RunResult RunTimed(const std::vector<std::string>& args)
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     result.peakRssKiB = usage.ru_maxrss;
+    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return result;
 }
 
@@ -363,6 +366,8 @@ int main(int argc, char** argv)
     const fs::path target = work / "download.bin";
     std::vector<double> ours;
     std::vector<double> theirs;
+    std::vector<double> oursCpu;
+    std::vector<double> theirsCpu;
     long oursRss = 0;
     long theirsRss = 0;
     bool allOk = true;
@@ -384,12 +389,14 @@ int main(int argc, char** argv)
                                       server->credentials});
         if (check(a, size)) {
             ours.push_back(mib / a.seconds);
+            oursCpu.push_back(a.cpuSeconds);
             oursRss = std::max(oursRss, a.peakRssKiB);
         }
         const RunResult b = RunTimed({"/usr/bin/curl", "-s", "-u", server->credentials, "-o", target.string(),
                                       base + "big.bin"});
         if (check(b, size)) {
             theirs.push_back(mib / b.seconds);
+            theirsCpu.push_back(b.cpuSeconds);
             theirsRss = std::max(theirsRss, b.peakRssKiB);
         }
     }
@@ -404,10 +411,10 @@ int main(int argc, char** argv)
     const double theirsMedian = Median(theirs);
     std::printf("server: %s on 127.0.0.1, file %.0f MiB, %d runs each, alternating\n", server->name.c_str(), mib,
                 options.runs);
-    std::printf("DownloadFile: median %.0f MiB/s (runs %s), peak RSS %.1f MiB\n", oursMedian,
-                ListSpeeds(ours).c_str(), static_cast<double>(oursRss) / 1024);
-    std::printf("curl -o FILE: median %.0f MiB/s (runs %s), peak RSS %.1f MiB\n", theirsMedian,
-                ListSpeeds(theirs).c_str(), static_cast<double>(theirsRss) / 1024);
+    std::printf("DownloadFile: median %.0f MiB/s (runs %s), peak RSS %.1f MiB, median CPU %.2f s\n",
+                oursMedian, ListSpeeds(ours).c_str(), static_cast<double>(oursRss) / 1024, Median(oursCpu));
+    std::printf("curl -o FILE: median %.0f MiB/s (runs %s), peak RSS %.1f MiB, median CPU %.2f s\n",
+                theirsMedian, ListSpeeds(theirs).c_str(), static_cast<double>(theirsRss) / 1024, Median(theirsCpu));
     std::printf("ratio DownloadFile / curl: %.3f (goal >= 0.95)\n", theirsMedian > 0 ? oursMedian / theirsMedian : 0);
     std::printf("DownloadFile peak RSS for a %.0f MiB file: %.1f MiB\n", static_cast<double>(smallSize) / (1 << 20),
                 static_cast<double>(small.peakRssKiB) / 1024);
