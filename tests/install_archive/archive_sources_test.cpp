@@ -105,7 +105,9 @@ TEST_F(ArchiveSources, OpeningReportsWhyASourceCannotBeRead)
     for (const auto& c : cases) {
         CArchiveReader reader(nullptr);
         EXPECT_EQ(reader.Open(c.source, c.length, c.kind), c.expected) << c.what;
-        EXPECT_EQ(ArchiveOpenSource(c.source, c.length, c.kind, nullptr) != nullptr, c.expected == ARC_OK) << c.what;
+        ArchiveHandle* handle = ArchiveOpenSource(c.source, c.length, c.kind, nullptr);
+        EXPECT_EQ(handle != nullptr, c.expected == ARC_OK) << c.what;
+        ArchiveClose(handle);
     }
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
