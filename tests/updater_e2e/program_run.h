@@ -1,0 +1,32 @@
+// Running the built MorvexUpdate as a separate process.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class ProgramRun {
+public:
+    // Starts `program` with `args` in the current directory and environment,
+    // without DISPLAY when `withDisplay` is false; standard error goes to
+    // `stderrFile`.
+    ProgramRun(const std::filesystem::path& program, const std::vector<std::string>& args, bool withDisplay,
+               const std::filesystem::path& stderrFile);
+    // Kills a program still running.
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    bool Running();
+    // Waits up to `seconds` for the exit; its status, or -1 on timeout or
+    // abnormal end.
+    int WaitForExit(double seconds);
+
+private:
+    pid_t m_pid = -1;
+    bool m_exited = false;
+    int m_status = -1;
+};

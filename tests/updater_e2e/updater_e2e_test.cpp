@@ -1,0 +1,268 @@
+// The built MorvexUpdate in a prepared installation against the local FTP
+// server, on the test's display: what the user sees and can do, and what the
+// run leaves behind. Screenshots are kept in the build folder
+// (tests/updater_e2e/screenshots/*.ppm) for a person to look at.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/named_event.h"
+#include "support/temp_dir.h"
+#include "updater_e2e/program_run.h"
+#include "updater_e2e/x11_screen.h"
+#include "workflow_update/script_tools.h"
+#include "workflow_update/update_fixture.h"
+
+namespace {
+
+const std::string kDialogTitle = "自动升级程序";
+
+// Places of controls in dialog units of the 320 x 185 template; the window's
+// client area is the template converted, so a fraction of it finds them.
+struct DialogUnits {
+    int x, y, width, height;
+};
+constexpr DialogUnits kProgressBar{119, 91, 185, 13};
+constexpr DialogUnits kStatusLine{118, 62, 190, 24};  // the line with room around it
+constexpr DialogUnits kWelcome{117, 14, 193, 24};
+constexpr DialogUnits kStartButton{208, 160, 45, 13};
+constexpr DialogUnits kBackground{312, 178, 4, 4};
+
+ScreenRect Locate(const Snapshot& dialog, DialogUnits units)
+{
+    const int width = dialog.area().width;
+    const int height = dialog.area().height;
+    return {units.x * width / 320, units.y * height / 185, units.width * width / 320,
+            units.height * height / 185};
+}
+
+bool IsAccent(Rgb pixel) { return pixel.b > 150 && pixel.b > pixel.r + 60; }
+bool IsInk(Rgb pixel) { return pixel.r < 110 && pixel.g < 110 && pixel.b < 110; }
+
+// The share of the progress bar's width that is filled.
+double ProgressFill(const Snapshot& dialog)
+{
+    const ScreenRect bar = Locate(dialog, kProgressBar);
+    int lastFilled = -1;
+    for (int x = 0; x < bar.width; ++x) {
+        for (int y = 0; y < bar.height; ++y) {
+            if (IsAccent(dialog.at(bar.x + x, bar.y + y))) {
+                lastFilled = x;
+                break;
+            }
+        }
+    }
+    return static_cast<double>(lastFilled + 1) / bar.width;
+}
+
+// Width in pixels from the first to the last column with text ink; 0: none.
+int InkWidth(const Snapshot& dialog, DialogUnits units)
+{
+    const ScreenRect area = Locate(dialog, units);
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < area.width; ++x) {
+        for (int y = 0; y < area.height; ++y) {
+            if (IsInk(dialog.at(area.x + x, area.y + y))) {
+                first = first < 0 ? x : first;
+                last = x;
+                break;
+            }
+        }
+    }
+    return first < 0 ? 0 : last - first + 1;
+}
+
+bool IsPlainBackground(const Snapshot& dialog, DialogUnits units)
+{
+    const ScreenRect sample = Locate(dialog, kBackground);
+    const Rgb background = dialog.at(sample.x, sample.y);
+    const ScreenRect area = Locate(dialog, units);
+    for (int y = 0; y < area.height; ++y) {
+        for (int x = 0; x < area.width; ++x) {
+            const Rgb pixel = dialog.at(area.x + x, area.y + y);
+            if (std::abs(pixel.r - background.r) + std::abs(pixel.g - background.g) +
+                    std::abs(pixel.b - background.b) > 24) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::filesystem::path ScreenshotPath(const std::string& name)
+{
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return std::filesystem::path(MORVEX_BINARY_DIR) / "tests" / "updater_e2e" / "screenshots" /
+           (std::string(test->name()) + "-" + name + ".ppm");
+}
+
+// Focuses a window and types one key into it, as a user would.
+void PressKey(unsigned long window, const char* key)
+{
+    const std::string id = std::to_string(window);
+    EXPECT_EQ(RunAndWait({"/usr/bin/xdotool", "windowfocus", "--sync", id}), 0);
+    EXPECT_EQ(RunAndWait({"/usr/bin/xdotool", "key", key}), 0);
+}
+
+class UpdaterProgram : public ::testing::Test {
+protected:
+    void Prepare(UpdateScene& scene)
+    {
+        for (const char* file : {"MorvexUpdate", "libMorvexUpdateUi.so"}) {
+            std::filesystem::copy_file(std::filesystem::path(MORVEX_BINARY_DIR) / "bin" / file,
+                                       scene.Install() / file);
+        }
+        m_stderr = scene.Install().parent_path() / "stderr.txt";
+    }
+    std::unique_ptr<ProgramRun> Start(UpdateScene& scene, bool withDisplay,
+                                      const std::vector<std::string>& args = {})
+    {
+        Prepare(scene);
+        auto run = std::make_unique<ProgramRun>(scene.Install() / "MorvexUpdate", args, withDisplay, m_stderr);
+        EXPECT_GT(run->pid(), 0) << "the program could not be started";
+        return run;
+    }
+    void RequireDisplay()
+    {
+        if (std::getenv("DISPLAY") == nullptr || !m_screen.ok()) {
+            GTEST_SKIP() << "needs a display (ctest runs under xvfb-run -a)";
+        }
+    }
+    // The dialog as it stands once it has finished repainting: two captures in
+    // a row that agree.
+    Snapshot Shoot(unsigned long dialog, const std::string& name)
+    {
+        Snapshot shot = m_screen.Capture(m_screen.Geometry(dialog));
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            Snapshot again = m_screen.Capture(m_screen.Geometry(dialog));
+            const bool settled = again.SameAs(shot);
+            shot = std::move(again);
+            if (settled) {
+                break;
+            }
+        }
+        shot.Save(ScreenshotPath(name));
+        return shot;
+    }
+
+    X11Screen m_screen;
+    std::filesystem::path m_stderr;
+};
+
+}  // namespace
+
+TEST_F(UpdaterProgram, ShowsTheDownloadRefusesClosingAndCompletesTheUpdate)
+{
+    RequireDisplay();
+    UpdateSceneOptions options;
+    // The archive (about 1 MB) pauses at about 40 % long enough to be seen.
+    options.server.stallAfterBytes = 400000;
+    options.server.stallSeconds = 4;
+    UpdateScene scene(options);
+    auto run = Start(scene, true);
+
+    const unsigned long dialog = m_screen.WaitForWindow(run->pid(), kDialogTitle, 30);
+    ASSERT_NE(dialog, 0u) << "the dialog titled " << kDialogTitle << " did not appear";
+
+    Snapshot downloading;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        downloading = Shoot(dialog, "downloading");
+        if (ProgressFill(downloading) > 0.05) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const double paused = ProgressFill(downloading);
+    EXPECT_GT(paused, 0.2) << "the bar should stand near 40 % while the server pauses";
+    EXPECT_LT(paused, 0.65);
+    EXPECT_GT(InkWidth(downloading, kWelcome), downloading.area().width / 3) << "the welcome text is shown";
+    EXPECT_TRUE(IsPlainBackground(downloading, kStartButton)) << "the start button must be hidden";
+
+    // Esc and the window manager's close (the close box, Alt+F4) are refused.
+    PressKey(dialog, "Escape");
+    m_screen.RequestClose(dialog);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(run->Running()) << "closing must be refused during the download";
+    EXPECT_NE(m_screen.FindWindow(run->pid(), kDialogTitle), 0u);
+
+    const unsigned long box = m_screen.WaitForWindow(run->pid(), "升级成功", 60);
+    ASSERT_NE(box, 0u) << "the success message titled 升级成功 did not appear";
+    // Out of the way of the dialog's status line for the picture.
+    RunAndWait({"/usr/bin/xdotool", "windowmove", "--sync", std::to_string(box), "0", "0"});
+    const Snapshot done = Shoot(dialog, "succeeded");
+    EXPECT_GT(ProgressFill(done), 0.97) << "the bar ends full";
+    // "您的程序已经升级为最新版本!" is 13 ideographs and "!", "正在下载新版本..." 7 and
+    // three dots: the finished line is about 1.7 times as wide in any CJK font.
+    const double ratio = static_cast<double>(InkWidth(done, kStatusLine)) / InkWidth(downloading, kStatusLine);
+    EXPECT_GT(ratio, 1.45) << "the status line should have changed to the success text";
+    EXPECT_LT(ratio, 1.95);
+
+    PressKey(box, "Return");
+    EXPECT_EQ(run->WaitForExit(30), 0) << "the program ends when the dialog ends";
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.12");
+    EXPECT_EQ(scene.PeopleInDatabase(), (std::vector<std::string>{"老员工", "新同事"}));
+    EXPECT_EQ(scene.ProcessControlCalls(),
+              (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}));
+    EXPECT_EQ(scene.OpenedDocuments(), std::vector<std::string>{scene.WorkDir().string() + " update.txt"});
+}
+
+TEST_F(UpdaterProgram, AfterAFailedPatchTheUserClosesTheDialog)
+{
+    RequireDisplay();
+    UpdateSceneOptions options;
+    options.scriptUtf8 = "INSERT INTO nowhere VALUES(1);";
+    UpdateScene scene(options);
+    auto run = Start(scene, true);
+
+    const unsigned long box = m_screen.WaitForWindow(run->pid(), "升级失败", 60);
+    ASSERT_NE(box, 0u) << "the failure message titled 升级失败 did not appear";
+    PressKey(box, "Return");
+    const unsigned long dialog = m_screen.WaitForWindow(run->pid(), kDialogTitle, 10);
+    ASSERT_NE(dialog, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(run->Running()) << "the dialog stays open after the failure";
+    Shoot(dialog, "failed");
+
+    m_screen.RequestClose(dialog);
+    EXPECT_EQ(run->WaitForExit(30), 0) << "once the lock is released the close request ends the program";
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
+    EXPECT_EQ(scene.ProcessControlCalls(), std::vector<std::string>{"-k Zentora.exe"});
+}
+
+TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
+{
+    UpdateSceneOptions options;
+    options.offeredVersion = options.installedVersion;
+    UpdateScene scene(options);
+    platform::DeleteEvent(u"MORVEX_UPDATE_COMPLETE");
+    platform::HEVENT event = platform::CreateEventW(u"MORVEX_UPDATE_COMPLETE");
+    ASSERT_NE(event, nullptr);
+
+    // Arguments are ignored.
+    auto run = Start(scene, false, {"--anything", "at all"});
+    EXPECT_EQ(run->WaitForExit(30), 0);
+    EXPECT_EQ(platform::GetEventCount(event), 1) << "the product's event is posted once";
+    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
+    EXPECT_EQ(scene.ProcessControlCalls().size(), 0u);
+    platform::CloseEventHandle(event);
+    platform::DeleteEvent(u"MORVEX_UPDATE_COMPLETE");
+}
+
+TEST_F(UpdaterProgram, AnUpdateDueWithoutADisplayIsLeftForLater)
+{
+    UpdateScene scene;
+    const std::string manifest = testsupport::ReadFileBytes(scene.Install() / "version.ini");
+    auto run = Start(scene, false);
+    EXPECT_EQ(run->WaitForExit(30), 1);
+    EXPECT_NE(testsupport::ReadFileBytes(m_stderr).find("no display can be opened"), std::string::npos)
+        << "the reason belongs on standard error";
+    EXPECT_EQ(testsupport::ReadFileBytes(scene.Install() / "version.ini"), manifest);
+    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
+    EXPECT_EQ(scene.ProcessControlCalls().size(), 0u) << "the product must not be stopped";
+    EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+}
