@@ -2,6 +2,12 @@
 
 #include <dirent.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
 
 #include <filesystem>
 #include <fstream>
@@ -196,8 +202,30 @@ std::vector<std::string> OfficeProcessesUsing(const std::string& folder)
     return found;
 }
 
+// Office sockets in /tmp that nobody listens on: what a killed office leaves.
+std::set<std::string> DeadOfficeSockets()
+{
+    std::set<std::string> dead;
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
+        const std::string path = entry.path().string();
+        if (entry.path().filename().string().rfind("OSL_PIPE_", 0) != 0 || path.size() >= sizeof(sockaddr_un::sun_path)) {
+            continue;
+        }
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, path.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED) {
+            dead.insert(path);
+        }
+        close(fd);
+    }
+    return dead;
+}
+
 TEST_F(DocConversion, OfficeOverItsTimeLimitIsKilledWithItsHelpersAndLeavesNothing)
 {
+    const std::set<std::string> deadBefore = DeadOfficeSockets();
     DocConverterPrograms programs = Without(true, false);
     programs.antiword = "docvert-test-no-antiword";
     programs.officeTimeLimit = 1500ms;  // far less than the suite needs to start
@@ -212,6 +240,13 @@ TEST_F(DocConversion, OfficeOverItsTimeLimitIsKilledWithItsHelpersAndLeavesNothi
     }
     EXPECT_EQ(running, std::vector<std::string>{}) << "no office process should survive the time limit";
     EXPECT_EQ(LeftInTemp(), std::vector<std::string>{}) << "its profile and scratch files should be removed";
+    std::vector<std::string> leftSockets;
+    for (const std::string& socket : DeadOfficeSockets()) {
+        if (deadBefore.count(socket) == 0) {
+            leftSockets.push_back(socket);
+        }
+    }
+    EXPECT_EQ(leftSockets, std::vector<std::string>{}) << "the killed office's socket in /tmp should be removed";
 }
 
 }  // namespace

@@ -31,8 +31,9 @@ struct ChildResult {
 
 // Runs argv[0] (looked up on PATH when it has no "/") with the arguments in
 // its own process group, and waits for it at most options.timeLimit. Whatever
-// the outcome, every process left in that group is killed before this
-// returns, so no helper of the child outlives the conversion.
+// the outcome, every process left in that group is sent SIGKILL before this
+// returns, so no helper of the child outlives the conversion (the kernel ends
+// them a moment later).
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options);
 
 }  // namespace docvert

@@ -1,10 +1,17 @@
 #include "tools/docvert/doc_converter.h"
 
 #include <glib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <set>
 #include <memory>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "tools/docvert/child_process.h"
@@ -78,6 +85,76 @@ std::string FileUrl(const fs::path& path)
 
 bool NonEmptyFile(const fs::path& path, std::string& bytes) { return ReadWholeFile(path, bytes) && !bytes.empty(); }
 
+// The office opens its single-instance socket in /tmp whatever TMPDIR says,
+// and leaves it there when it is killed or crashes. A socket that appeared
+// while our office ran and that nobody listens on any more is that leftover.
+class OfficeSocketSweeper {
+public:
+    OfficeSocketSweeper() : m_before(List()) {}
+    ~OfficeSocketSweeper()
+    {
+        std::vector<fs::path> fresh;
+        for (const fs::path& socket : List()) {
+            if (m_before.count(socket) == 0) {
+                fresh.push_back(socket);
+            }
+        }
+        // A killed office closes its socket only once the kernel has ended it,
+        // a moment after the signal; a live one of somebody else never does.
+        for (int attempt = 0; attempt < 40 && !fresh.empty(); ++attempt) {
+            std::erase_if(fresh, [](const fs::path& socket) {
+                if (Listening(socket)) {
+                    return false;
+                }
+                std::error_code ec;
+                fs::remove(socket, ec);
+                return true;
+            });
+            if (!fresh.empty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+    }
+    OfficeSocketSweeper(const OfficeSocketSweeper&) = delete;
+    OfficeSocketSweeper& operator=(const OfficeSocketSweeper&) = delete;
+
+private:
+    static std::set<fs::path> List()
+    {
+        const std::string prefix = "OSL_PIPE_" + std::to_string(getuid()) + "_";
+        std::set<fs::path> sockets;
+        std::error_code ec;
+        for (auto it = fs::directory_iterator("/tmp", ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            std::error_code ignored;
+            if (it->path().filename().string().rfind(prefix, 0) == 0 && it->is_socket(ignored)) {
+                sockets.insert(it->path());
+            }
+        }
+        return sockets;
+    }
+
+    static bool Listening(const fs::path& socketPath)
+    {
+        sockaddr_un address{};
+        const std::string text = socketPath.string();
+        if (text.size() >= sizeof address.sun_path) {
+            return true;  // cannot tell; leave it alone
+        }
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return true;
+        }
+        const bool refused = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+                             errno == ECONNREFUSED;
+        close(fd);
+        return !refused;
+    }
+
+    std::set<fs::path> m_before;
+};
+
 std::optional<std::string> RunOffice(const fs::path& work, const DocConverterPrograms& programs)
 {
     std::error_code ec;
@@ -91,6 +168,7 @@ std::optional<std::string> RunOffice(const fs::path& work, const DocConverterPro
     options.timeLimit = programs.officeTimeLimit;
     // The office's own scratch files land in our folder and go with it.
     options.environment = {"TMPDIR=" + scratch.string()};
+    const OfficeSocketSweeper sweeper;
     const ChildResult result = RunChild(
         {programs.office, "--headless", "--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck",
          "-env:UserInstallation=" + FileUrl(profile), "--convert-to", "html:HTML (StarWriter):EmbedImages",

@@ -95,9 +95,16 @@ std::optional<std::string> CssCharset(std::string_view css)
     return std::string(css.substr(kRule.size(), close - kRule.size()));
 }
 
+// Parts embedded in parts grow by a third at every level (base64), and a part
+// referred to twice is embedded twice: a page of frames that each refer twice
+// to the next frame doubles at every level. Everything embedded is counted,
+// and a page that would need more than this is no page to show.
+constexpr std::size_t kEmbedBudgetFixed = 32 * 1024 * 1024;
+constexpr std::size_t kEmbedBudgetPerArchiveByte = 4;
+
 class Inliner {
 public:
-    explicit Inliner(MhtArchive archive) : m_archive(std::move(archive))
+    Inliner(MhtArchive archive, std::size_t budget) : m_archive(std::move(archive)), m_budget(budget)
     {
         const std::size_t count = m_archive.parts.size();
         m_cache.resize(count);
@@ -108,6 +115,9 @@ public:
             m_keys.push_back(m_locations.back().empty() ? std::string() : LocationKey(m_locations.back()));
         }
     }
+
+    // True once embedding stopped because the budget ran out.
+    bool Exceeded() const { return m_exceeded; }
 
     std::string Page()
     {
@@ -206,6 +216,9 @@ private:
 
     std::optional<std::string> Embed(const std::string& reference, const std::string& base)
     {
+        if (m_exceeded) {
+            return std::nullopt;
+        }
         const std::optional<std::size_t> index = Find(reference, base);
         if (!index || m_busy[*index]) {
             return std::nullopt;  // unknown, or a part that refers back to itself
@@ -222,6 +235,11 @@ private:
             }
             m_busy[*index] = false;
         }
+        if (m_exceeded || m_cache[*index]->size() > m_budget) {
+            m_exceeded = true;
+            return std::nullopt;
+        }
+        m_budget -= m_cache[*index]->size();
         return m_cache[*index];
     }
 
@@ -232,6 +250,8 @@ private:
     std::vector<std::string> m_keys;
     std::vector<std::optional<std::string>> m_cache;
     std::vector<bool> m_busy;
+    std::size_t m_budget;  // bytes that may still be embedded
+    bool m_exceeded = false;
 };
 
 }  // namespace
@@ -242,8 +262,12 @@ std::optional<std::string> ConvertMhtToHtml(std::string_view bytes)
     if (!archive) {
         return std::nullopt;
     }
-    Inliner inliner(std::move(*archive));
-    return inliner.Page();
+    Inliner inliner(std::move(*archive), kEmbedBudgetFixed + kEmbedBudgetPerArchiveByte * bytes.size());
+    std::string page = inliner.Page();
+    if (inliner.Exceeded()) {
+        return std::nullopt;
+    }
+    return page;
 }
 
 }  // namespace docvert

@@ -12,7 +12,9 @@ namespace docvert {
 // relative ones resolved against the referring part's location) replaced by a
 // data: URI of that part; stylesheets and framed pages are converted the same
 // way before they are embedded. References to nothing in the archive stay as
-// they are. Empty when the bytes hold no archive with a page to show.
+// they are. Empty when the bytes hold no archive with a page to show, and
+// when the parts to embed would come to more than 32 MiB plus four times the
+// archive's size (parts embedded in parts, over and over).
 std::optional<std::string> ConvertMhtToHtml(std::string_view bytes);
 
 }  // namespace docvert
