@@ -25,7 +25,7 @@ public:
     {
         wxInitAllImageHandlers();
         if (!IsLegalCommandLine(g_args)) {
-            wxMessageBox(ToWx(VIEWER_ILLEGAL_START), ToWx(VIEWER_PROGRAM_NAME), wxOK | wxICON_NONE);
+            wxMessageBox(ToWx(VIEWER_ILLEGAL_START), ToWx(VIEWER_PROGRAM_NAME), wxOK | wxICON_NONE | wxCENTRE);
             return false;
         }
         // The window deletes itself when it closes; the program ends with it.

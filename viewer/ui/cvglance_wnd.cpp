@@ -135,6 +135,7 @@ CCvGlanceWnd::CCvGlanceWnd(std::vector<CString> args)
     Bind(wxEVT_PAINT, &CCvGlanceWnd::OnPaint, this);
     Bind(wxEVT_SIZE, &CCvGlanceWnd::OnSize, this);
     Bind(wxEVT_MOTION, &CCvGlanceWnd::OnMouseMove, this);
+    Bind(wxEVT_ENTER_WINDOW, &CCvGlanceWnd::OnMouseMove, this);
     Bind(wxEVT_LEAVE_WINDOW, &CCvGlanceWnd::OnMouseLeave, this);
     Bind(wxEVT_LEFT_DOWN, &CCvGlanceWnd::OnLeftDown, this);
     Bind(wxEVT_LEFT_UP, &CCvGlanceWnd::OnLeftUp, this);
@@ -263,7 +264,12 @@ void CCvGlanceWnd::OnMouseMove(wxMouseEvent& event)
     CCaptionButtons& caption = Caption();
     const int before = caption.m_nHotButton;
     const wxSize size = GetClientSize();
-    const CPoint p{event.GetX(), event.GetY()};
+    // Crossing events may carry where the pointer was before it jumped in;
+    // ask where it is now.
+    const wxPoint at = event.GetEventType() == wxEVT_ENTER_WINDOW
+                           ? ScreenToClient(wxGetMousePosition())
+                           : event.GetPosition();
+    const CPoint p{at.x, at.y};
     if (caption.HitTest(p, size.x, size.y) == CaptionHit::Client) {
         caption.OnMouseMove(p);
     }

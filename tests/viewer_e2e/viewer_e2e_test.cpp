@@ -1,0 +1,424 @@
+// CvGlance as its users meet it: the built program on the test's X display,
+// showing resumes from the local FTP server. Everything is judged from what
+// the X server shows (screenshots, windows, selections) and from the pages
+// the program reports loaded.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+#include "viewer_process.h"
+#include "x_screen.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using e2e::Box;
+using e2e::Image;
+using e2e::Rgb;
+using e2e::WaitUntil;
+using e2e::Xdo;
+
+namespace {
+
+const std::string kTitle = "张伟的简历";
+const Rgb kBand{21, 96, 165};
+const Rgb kBlack{0, 0, 0};
+const Rgb kWhite{255, 255, 255};
+const Rgb kPhotoTop{200, 40, 160};
+const Rgb kPhotoBottom{40, 160, 200};
+const Rgb kGlyph{0, 0, 200};
+const Rgb kScriptRed{255, 0, 0};
+const Rgb kCloseLit{224, 48, 40};
+const Rgb kButtonLit{58, 130, 204};
+
+bool Same(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+fs::path Fixture(const std::string& name)
+{
+    return fs::path(MORVEX_SOURCE_DIR) / "tests" / "viewer_e2e" / "fixtures" / name;
+}
+
+// Screenshots are kept for people to look at after a run.
+fs::path ShotFolder()
+{
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    for (char& c : name) {
+        if (c == '/') {
+            c = '_';
+        }
+    }
+    const fs::path folder = fs::path(MORVEX_BINARY_DIR) / "tests" / "viewer_e2e" / "shots" / name;
+    fs::create_directories(folder);
+    return folder;
+}
+
+class ViewerE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::getenv("DISPLAY") == nullptr) {
+            GTEST_SKIP() << "no X display (run under xvfb-run)";
+        }
+        m_screen = std::make_unique<e2e::XScreen>();
+        ASSERT_TRUE(m_screen->ok()) << "cannot open the display " << std::getenv("DISPLAY");
+        fs::create_directories(m_work.path() / "tmp");
+        m_server = std::make_unique<testsupport::FtpServer>(m_served.path());
+        ASSERT_TRUE(m_server->ok());
+    }
+
+    void Serve(const std::string& fixture, const std::string& name)
+    {
+        fs::copy_file(Fixture(fixture), m_served.path() / name, fs::copy_options::overwrite_existing);
+    }
+
+    void Launch(const std::vector<std::string>& args)
+    {
+        m_viewer = std::make_unique<e2e::ViewerProcess>(CVGLANCE_PROGRAM, args,
+                                                        (ShotFolder() / "viewer.log").string());
+    }
+
+    // Starts the viewer as a product does, plus the work folder, on the file
+    // `name` of the server.
+    void Start(const std::string& name, const std::string& baseName = "resume1")
+    {
+        Launch({kTitle, baseName, m_server->url(name), m_server->user(), m_server->password(),
+                std::to_string(m_server->port()), m_work.path().string()});
+    }
+
+    // Waits for the viewer's 800 x 600 window; fails the test without one.
+    bool FindWindow()
+    {
+        const bool found = WaitUntil(
+            [this] {
+                for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+                    if (window.box.width == 800 && window.box.height == 600) {
+                        m_window = window;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            20s);
+        EXPECT_TRUE(found) << "expected an 800 x 600 viewer window; log:\n" << m_viewer->Log();
+        return found;
+    }
+
+    // Waits until the viewer reports the document loaded and the photo shows.
+    bool WaitShown(const std::string& document, std::chrono::milliseconds timeout = 60s)
+    {
+        const std::string line = "page loaded " + (m_work.path() / "tmp" / document).string();
+        if (!m_viewer->WaitForLog(line, timeout)) {
+            ADD_FAILURE() << "expected \"" << line << "\"; log:\n" << m_viewer->Log();
+            return false;
+        }
+        if (!FindWindow()) {
+            return false;
+        }
+        const bool painted = WaitUntil([this] { return m_screen->Shot().Count(WindowBox(), kPhotoTop, 12) > 4000; }, 15s);
+        EXPECT_TRUE(painted) << "expected the photo on the screen";
+        return painted;
+    }
+
+    void UpdateWindow()
+    {
+        for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+            if (window.id == m_window.id) {
+                m_window = window;
+            }
+        }
+    }
+
+    Box WindowBox() const { return m_window.box; }
+    // The page area: below the band, inside the outline.
+    Box PageBox() const
+    {
+        return {m_window.box.left + 1, m_window.box.top + 30, m_window.box.width - 2,
+                m_window.box.height - 31};
+    }
+    // A point given relative to the window's top-left corner, as xdotool words.
+    std::string At(int x, int y) const
+    {
+        return std::to_string(m_window.box.left + x) + " " + std::to_string(m_window.box.top + y);
+    }
+    // Moves the pointer as a hand does: a real mouse reports a stream of
+    // motions, and the toolkit hands a motion over only when the next arrives.
+    void MoveMouse(int x, int y) const
+    {
+        Xdo("mousemove " + At(x - 2, y) + " sleep 0.1 mousemove " + At(x - 1, y) +
+            " sleep 0.1 mousemove " + At(x, y));
+    }
+
+    Rgb PixelAt(const Image& image, int x, int y) const
+    {
+        return image.At(m_window.box.left + x, m_window.box.top + y);
+    }
+
+    Image Shot(const std::string& name)
+    {
+        Image image = m_screen->Shot();
+        image.SavePng((ShotFolder() / (name + ".png")).string());
+        return image;
+    }
+
+    int PageLoadCount(const std::string& document) const
+    {
+        const std::string line = "page loaded " + (m_work.path() / "tmp" / document).string() + "\n";
+        const std::string log = m_viewer->Log();
+        int count = 0;
+        for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    // A message box of the viewer titled `title`: waits for it, answers it with
+    // Return, and tells whether it was there.
+    bool AnswerBox(const std::string& title, const std::string& shotName)
+    {
+        e2e::TopLevel box;
+        const bool shown = WaitUntil(
+            [&] {
+                for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+                    if (window.title == title) {
+                        box = window;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            120s);
+        if (!shown) {
+            ADD_FAILURE() << "expected a box titled \"" << title << "\"; log:\n" << m_viewer->Log();
+            return false;
+        }
+        WaitUntil([] { return false; }, 500ms);  // let it paint for the record
+        Shot(shotName);
+        EXPECT_TRUE(m_viewer->Running()) << "the viewer must wait for the box to be answered";
+        const int x = box.box.left + box.box.width / 2;
+        const int y = box.box.top + box.box.height / 2;
+        Xdo("mousemove " + std::to_string(x) + " " + std::to_string(y) + " key Return");
+        return true;
+    }
+
+    testsupport::TempDir m_served;
+    testsupport::TempDir m_work;
+    std::unique_ptr<e2e::XScreen> m_screen;
+    std::unique_ptr<testsupport::FtpServer> m_server;
+    std::unique_ptr<e2e::ViewerProcess> m_viewer;
+    e2e::TopLevel m_window;
+};
+
+struct ResumeCase {
+    const char* served;    // name on the server
+    const char* document;  // the page the viewer shows, in tmp/
+    const char* download;  // the downloaded file, in tmp/
+    bool downloadStays;
+};
+
+void PrintTo(const ResumeCase& c, std::ostream* out) { *out << c.served; }
+
+class ViewerShowsResume : public ViewerE2eTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(ViewerShowsResume, BandChineseTextAndPhotoAppearAndPageScriptsDoNotRun)
+{
+    const ResumeCase& c = GetParam();
+    Serve(c.served, c.served);
+    Start(c.served);
+    ASSERT_TRUE(WaitShown(c.document, 180s));
+    const Image image = Shot("shown");
+    const Box window = WindowBox();
+    EXPECT_EQ(m_window.title.rfind(kTitle, 0), 0u) << "window text \"" << m_window.title << "\"";
+
+    for (const auto& [x, y] : {std::pair{100, 15}, {window.width - 150, 5}, {2, 28}, {2, 2}}) {
+        EXPECT_TRUE(Same(PixelAt(image, x, y), kBand))
+            << "band at (" << x << "," << y << ") is " << e2e::Describe(PixelAt(image, x, y));
+    }
+    for (const auto& [x, y] : {std::pair{0, 300}, {window.width - 1, 300}, {400, 0}, {400, window.height - 1}}) {
+        EXPECT_TRUE(Same(PixelAt(image, x, y), kBlack)) << "outline at (" << x << "," << y << ")";
+    }
+    EXPECT_TRUE(Same(PixelAt(image, 1, 300), kWhite)) << "page inside the outline";
+    EXPECT_TRUE(Same(PixelAt(image, 400, 30), kWhite)) << "page starts right below the band";
+    const Box titleArea{window.left + 15, window.top + 6, 200, 20};
+    EXPECT_GT(image.Count(titleArea, kWhite, 60), 30) << "expected the title drawn in white on the band";
+
+    // A Chinese font draws "一" as a wide flat bar; a missing glyph is a tall box.
+    const Box glyph = image.Bounds(PageBox(), kGlyph, 40);
+    EXPECT_GE(glyph.width, 40) << "glyph at " << e2e::Describe(glyph);
+    EXPECT_GE(glyph.width, 3 * glyph.height) << "glyph at " << e2e::Describe(glyph);
+
+    EXPECT_GT(image.Count(PageBox(), kPhotoTop, 12), 4000) << "photo, upper half";
+    EXPECT_GT(image.Count(PageBox(), kPhotoBottom, 12), 4000) << "photo, lower half";
+    EXPECT_EQ(image.Count(window, kScriptRed, 30), 0) << "a page script painted the page";
+
+    EXPECT_TRUE(fs::exists(m_work.path() / "tmp" / c.document));
+    EXPECT_EQ(fs::exists(m_work.path() / "tmp" / c.download), c.downloadStays) << c.download;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ViewerShowsResume,
+                         ::testing::Values(ResumeCase{"resume.htm", "resume1.htm", "resume1.htm", true},
+                                           ResumeCase{"resume.mht", "resume1.html", "resume1.mht", false},
+                                           ResumeCase{"resume.doc", "resume1.html", "resume1.doc", false}),
+                         [](const ::testing::TestParamInfo<ResumeCase>& param) {
+                             return fs::path(param.param.served).extension().string().substr(1);
+                         });
+
+TEST_F(ViewerE2eTest, KeysAndMouseGesturesNeitherSelectCopyReloadNorOpenMenus)
+{
+    Serve("resume.htm", "resume.htm");
+    Start("resume.htm");
+    ASSERT_TRUE(WaitShown("resume1.htm"));
+    // A plain click in the text reaches the page and gives it the keyboard.
+    Xdo("mousemove " + At(300, 420) + " click 1");
+    const Image before = Shot("before");
+    ASSERT_EQ(m_screen->SelectionOwner("PRIMARY"), 0u) << "someone already owns the selection";
+
+    Xdo("key ctrl+a");
+    EXPECT_FALSE(WaitUntil([&] { return m_screen->SelectionOwner("PRIMARY") != 0; }, 1500ms))
+        << "Ctrl+A selected text";
+    Xdo("key ctrl+c");
+    EXPECT_FALSE(WaitUntil([&] { return m_screen->SelectionOwner("CLIPBOARD") != 0; }, 1500ms))
+        << "Ctrl+C copied text";
+
+    Xdo("mousemove " + At(20, 400) + " mousedown 1 mousemove " + At(200, 410) + " mousemove " +
+        At(500, 440) + " mousemove " + At(700, 460) + " mouseup 1");
+    EXPECT_FALSE(WaitUntil([&] { return m_screen->SelectionOwner("PRIMARY") != 0; }, 1500ms))
+        << "dragging selected text";
+
+    const int windows = m_screen->ViewableTopLevelCount();
+    Xdo("mousemove " + At(300, 420) + " click 3");
+    EXPECT_FALSE(WaitUntil([&] { return m_screen->ViewableTopLevelCount() != windows; }, 1500ms))
+        << "a right click opened a menu";
+
+    Xdo("key F5");
+    Xdo("key ctrl+r");
+    EXPECT_FALSE(WaitUntil([&] { return PageLoadCount("resume1.htm") > 1; }, 2s))
+        << "F5 or Ctrl+R reloaded the page";
+
+    const Image after = Shot("after");
+    EXPECT_TRUE(after.SameAs(before, PageBox())) << "the page changed: see the shots";
+    EXPECT_TRUE(m_viewer->Running());
+}
+
+TEST_F(ViewerE2eTest, ButtonsLightUnderTheMouseAndGoOutOverTheBand)
+{
+    Serve("resume.htm", "resume.htm");
+    Start("resume.htm");
+    ASSERT_TRUE(WaitShown("resume1.htm"));
+    // Background pixels of each button image, clear of the glyphs.
+    const struct {
+        const char* button;
+        int x, y;  // pointer
+        int px, py;  // probe
+        Rgb lit;
+    } rows[] = {
+        {"close", 773, 10, 752, 3, kCloseLit},
+        {"maximise", 733, 10, 718, 3, kButtonLit},
+        {"minimise", 699, 10, 685, 3, kButtonLit},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.button);
+        MoveMouse(row.x, row.y);
+        EXPECT_TRUE(WaitUntil([&] { return Same(PixelAt(m_screen->Shot(), row.px, row.py), row.lit); }, 3s))
+            << "expected the lit image under the mouse";
+        Shot(std::string("lit-") + row.button);
+        MoveMouse(300, 15);
+        EXPECT_TRUE(WaitUntil([&] { return Same(PixelAt(m_screen->Shot(), row.px, row.py), kBand); }, 3s))
+            << "expected the normal image once the mouse is back on the band";
+    }
+}
+
+TEST_F(ViewerE2eTest, MaximiseFillsTheScreenAndRestoreReturnsWithTheButtonsAtTheEdge)
+{
+    Serve("resume.htm", "resume.htm");
+    Start("resume.htm");
+    ASSERT_TRUE(WaitShown("resume1.htm"));
+    const Box normal = WindowBox();
+    const Image screen = m_screen->Shot();
+
+    Xdo("mousemove " + At(733, 10) + " click 1");
+    ASSERT_TRUE(WaitUntil([&] { UpdateWindow(); return WindowBox().width == screen.width(); }, 5s))
+        << "expected the screen's width, got " << e2e::Describe(WindowBox());
+    EXPECT_EQ(WindowBox(), (Box{0, 0, screen.width(), screen.height()}));
+    const int w = WindowBox().width;
+    // The restore image (its back square's right edge) sits in the re-laid button.
+    EXPECT_TRUE(WaitUntil([&] { return Same(PixelAt(m_screen->Shot(), w - 84 + 22, 1 + 8), kWhite); }, 3s))
+        << "expected the restore image at the right edge";
+    const Image maximised = Shot("maximised");
+    EXPECT_TRUE(Same(PixelAt(maximised, w - 150, 15), kBand)) << "band across the whole width";
+    EXPECT_GT(maximised.Count(PageBox(), kPhotoTop, 12), 4000) << "the view follows the window";
+    EXPECT_TRUE(Same(PixelAt(maximised, 400, 30), kWhite)) << "the view stays below the band";
+
+    Xdo("mousemove " + At(w - 84 + 17, 10) + " click 1");
+    ASSERT_TRUE(WaitUntil([&] { UpdateWindow(); return WindowBox() == normal; }, 5s))
+        << "expected " << e2e::Describe(normal) << ", got " << e2e::Describe(WindowBox());
+    MoveMouse(300, 15);
+    EXPECT_TRUE(WaitUntil([&] { return !Same(PixelAt(m_screen->Shot(), 716 + 22, 1 + 8), kWhite); }, 3s))
+        << "expected the maximise image back";
+    Shot("restored");
+}
+
+TEST_F(ViewerE2eTest, BandDragsTheWindowAndAClickMovedOffCloseDoesNotClose)
+{
+    Serve("resume.htm", "resume.htm");
+    Start("resume.htm");
+    ASSERT_TRUE(WaitShown("resume1.htm"));
+    const Box start = WindowBox();
+
+    Xdo("mousemove " + At(300, 15) + " mousedown 1");
+    for (int step = 1; step <= 4; ++step) {
+        Xdo("mousemove " + std::to_string(start.left + 300 + 30 * step) + " " +
+            std::to_string(start.top + 15 + 20 * step));
+    }
+    Xdo("mouseup 1");
+    const Box moved{start.left + 120, start.top + 80, start.width, start.height};
+    EXPECT_TRUE(WaitUntil([&] { UpdateWindow(); return WindowBox() == moved; }, 5s))
+        << "expected " << e2e::Describe(moved) << ", got " << e2e::Describe(WindowBox());
+    Shot("dragged");
+
+    Xdo("mousemove " + At(773, 10) + " mousedown 1 mousemove " + At(400, 15) + " mouseup 1");
+    EXPECT_FALSE(m_viewer->WaitForExit(2s)) << "released off the close button, yet it closed";
+    EXPECT_TRUE(WaitUntil([&] { UpdateWindow(); return WindowBox() == moved; }, 1s))
+        << "pressing on a button must not drag";
+
+    Xdo("mousemove " + At(773, 10) + " click 1");
+    EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "the close button should end the viewer";
+}
+
+TEST_F(ViewerE2eTest, FailedDownloadShowsItsBoxAndTheViewerEndsWhenItIsAnswered)
+{
+    Start("missing.htm");
+    ASSERT_TRUE(AnswerBox("提示", "download-error"));
+    EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "expected the viewer to end after the box";
+}
+
+TEST_F(ViewerE2eTest, PdfShowsTheConversionBoxAndKeepsTheDownload)
+{
+    testsupport::WriteFileBytes(m_served.path() / "resume.pdf", "%PDF-1.4");
+    Start("resume.pdf");
+    ASSERT_TRUE(AnswerBox("提示", "conversion-error"));
+    EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "expected the viewer to end after the box";
+    EXPECT_TRUE(fs::exists(m_work.path() / "tmp" / "resume1.pdf"));
+}
+
+TEST_F(ViewerE2eTest, FewerThanSixArgumentsAreAnIllegalStart)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {kTitle, "n", m_server->url("resume.htm"), "u", "p"}}) {
+        SCOPED_TRACE(std::to_string(args.size()) + " arguments");
+        Launch(args);
+        ASSERT_TRUE(AnswerBox("CvGlance", "illegal-start-" + std::to_string(args.size())));
+        EXPECT_TRUE(m_viewer->WaitForExit(10s));
+        for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+            ADD_FAILURE() << "unexpected window " << window.title;
+        }
+        EXPECT_EQ(m_server->countCommands("USER"), 0u) << "nothing may be downloaded";
+    }
+}
+
+}  // namespace
