@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/file_input.h"
 #include "platform/types.h"
 
 // Result codes.
