@@ -35,9 +35,9 @@ public:
 
     // Connects to host (a name or address, no scheme) on port (0: the FTP
     // port 21) and logs in. Connecting and logging in must finish within
-    // connectSeconds; each later reply must start within replySeconds. False
-    // when the server cannot be reached, does not greet in time or refuses
-    // the login; nothing stays open then.
+    // connectSeconds; each later reply must arrive within replySeconds (0 or
+    // less: no limit). False when the server cannot be reached, does not
+    // greet in time or refuses the login; nothing stays open then.
     bool Open(const std::string& host, std::uint16_t port, const std::string& user,
               const std::string& password, long connectSeconds, long replySeconds);
 

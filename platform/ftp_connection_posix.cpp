@@ -20,16 +20,26 @@ constexpr std::size_t kLongestReplyLine = 64 * 1024;
 // Saying goodbye should not hold the caller up for a full reply time-out.
 constexpr long kQuitReplySeconds = 5;
 
+// When a wait that began now must end; no end for a limit of 0 or less.
+Clock::time_point DeadlineAfter(long seconds)
+{
+    return seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point::max();
+}
+
 // Waits until the socket is ready for `events` or the deadline passes.
 bool WaitForSocket(curl_socket_t socket, short events, Clock::time_point deadline)
 {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return false;
+        int timeoutMs = -1;
+        if (deadline != Clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            timeoutMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 60 * 60 * 1000));
         }
         pollfd pfd{socket, events, 0};
-        const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
+        const int ready = ::poll(&pfd, 1, timeoutMs);
         if (ready > 0) {
             return true;
         }
@@ -91,7 +101,9 @@ bool FtpConnection::Open(const std::string& host, std::uint16_t port, const std:
     curl_easy_setopt(handle, CURLOPT_USERNAME, user.c_str());
     curl_easy_setopt(handle, CURLOPT_PASSWORD, password.c_str());
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectSeconds);
-    curl_easy_setopt(handle, CURLOPT_FTP_RESPONSE_TIMEOUT, replySeconds);
+    if (replySeconds > 0) {
+        curl_easy_setopt(handle, CURLOPT_FTP_RESPONSE_TIMEOUT, replySeconds);
+    }
     // Log in and stop: the connection is then ours to send commands on.
     curl_easy_setopt(handle, CURLOPT_CONNECT_ONLY, 1L);
     SetVerboseWithoutPassword(handle);
@@ -110,7 +122,7 @@ void FtpConnection::Close()
     if (m_handle == nullptr) {
         return;
     }
-    m_replySeconds = std::min(m_replySeconds, kQuitReplySeconds);
+    m_replySeconds = m_replySeconds > 0 ? std::min(m_replySeconds, kQuitReplySeconds) : kQuitReplySeconds;
     Command("QUIT");
     if (m_handle != nullptr) {
         curl_easy_cleanup(m_handle);
@@ -154,7 +166,7 @@ bool FtpConnection::SendAll(const std::string& bytes)
     if (curl_easy_getinfo(m_handle, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD) {
         return false;
     }
-    const auto deadline = Clock::now() + std::chrono::seconds(m_replySeconds);
+    const auto deadline = DeadlineAfter(m_replySeconds);
     std::size_t done = 0;
     while (done < bytes.size()) {
         std::size_t sent = 0;
@@ -181,7 +193,7 @@ int FtpConnection::ReadReply()
     if (curl_easy_getinfo(m_handle, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD) {
         return 0;
     }
-    const auto deadline = Clock::now() + std::chrono::seconds(m_replySeconds);
+    const auto deadline = DeadlineAfter(m_replySeconds);
     std::string code;
     for (;;) {
         const std::size_t end = m_pending.find("\r\n");
