@@ -47,6 +47,12 @@ bool IsSafeFileNamePart(const CString& text)
     return text.find(u"..") == CString::npos;
 }
 
+bool IsSafeDocumentName(const CString& baseName, const CString& type)
+{
+    const CString fileName = baseName + u"." + type;
+    return IsSafeFileNamePart(baseName) && IsSafeFileNamePart(type) && fileName != u"." && fileName != u"..";
+}
+
 DocumentAction ChooseDocumentAction(const CString& type)
 {
     if (type == u"doc") {

@@ -36,6 +36,12 @@ CString DocumentTypeOf(const CString& url);
 // it contains "/", "\" or "..".
 bool IsSafeFileNamePart(const CString& text);
 
+// False when the temporary files of a base name and document type could lie
+// anywhere but inside the temporary folder: either part fails
+// IsSafeFileNamePart, or together ("N" + "." + "E") they name the folder
+// itself or its parent ("." or "..", from an empty type).
+bool IsSafeDocumentName(const CString& baseName, const CString& type);
+
 // What the pipeline does with a downloaded document of a given type.
 struct DocumentAction {
     bool convert = false;  // false: shown as downloaded

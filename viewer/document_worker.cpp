@@ -27,7 +27,7 @@ int DocumentWorker(CCvGlanceDlg* dlg)
     const CString type = DocumentTypeOf(url);
     const CString baseName = dlg->Arg(ARG_BASE_NAME);
     const CString workFolder = dlg->Arg(ARG_WORK_FOLDER);
-    if (!IsSafeFileNamePart(baseName) || !IsSafeFileNamePart(type)) {
+    if (!IsSafeDocumentName(baseName, type)) {
         Fail(*dlg, VIEWER_DOWNLOAD_ERROR);
         return 0;
     }
