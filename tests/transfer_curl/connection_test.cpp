@@ -115,6 +115,19 @@ TEST_F(Connection, CommandsRunOnTheOneHeldConnection)
     EXPECT_EQ(m_server->countCommands("QUIT"), 1u);
 }
 
+TEST_F(Connection, CommandsWaitForRepliesWhenNoStallLimitIsSet)
+{
+    std::filesystem::create_directories(served("upload"));
+    StartServer();
+    CFtpTransfer_Curl transfer;
+    transfer.m_nStallSeconds = 0;
+    std::int32_t noDatedDir = 1;
+    ASSERT_EQ(transfer.Connect(noDatedDir), TRUE);
+
+    EXPECT_EQ(transfer.CreateRemoteDir(u"/unlimited"), TRUE);
+    EXPECT_TRUE(std::filesystem::is_directory(served("upload/unlimited")));
+}
+
 TEST_F(Connection, RefusesLineBreaksInPaths)
 {
     std::filesystem::create_directories(served("upload"));
