@@ -110,18 +110,24 @@ void PressKey(unsigned long window, const char* key)
 
 class UpdaterProgram : public ::testing::Test {
 protected:
-    void Prepare(UpdateScene& scene)
+    // The program and (unless told otherwise) its window module, copied into
+    // the installation: the program takes its installation from its own path.
+    void Prepare(UpdateScene& scene, bool withModule)
     {
-        for (const char* file : {"MorvexUpdate", "libMorvexUpdateUi.so"}) {
+        std::vector<const char*> files = {"MorvexUpdate"};
+        if (withModule) {
+            files.push_back("libMorvexUpdateUi.so");
+        }
+        for (const char* file : files) {
             std::filesystem::copy_file(std::filesystem::path(MORVEX_BINARY_DIR) / "bin" / file,
                                        scene.Install() / file);
         }
         m_stderr = scene.Install().parent_path() / "stderr.txt";
     }
     std::unique_ptr<ProgramRun> Start(UpdateScene& scene, bool withDisplay,
-                                      const std::vector<std::string>& args = {})
+                                      const std::vector<std::string>& args = {}, bool withModule = true)
     {
-        Prepare(scene);
+        Prepare(scene, withModule);
         auto run = std::make_unique<ProgramRun>(scene.Install() / "MorvexUpdate", args, withDisplay, m_stderr);
         EXPECT_GT(run->pid(), 0) << "the program could not be started";
         return run;
@@ -183,8 +189,10 @@ TEST_F(UpdaterProgram, ShowsTheDownloadRefusesClosingAndCompletesTheUpdate)
     EXPECT_GT(InkWidth(downloading, kWelcome), downloading.area().width / 3) << "the welcome text is shown";
     EXPECT_TRUE(IsPlainBackground(downloading, kStartButton)) << "the start button must be hidden";
 
-    // Esc and the window manager's close (the close box, Alt+F4) are refused.
+    // Esc, Enter and the window manager's close (the close box, Alt+F4) are
+    // all refused while the installation may be changing.
     PressKey(dialog, "Escape");
+    PressKey(dialog, "Return");
     m_screen.RequestClose(dialog);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(run->Running()) << "closing must be refused during the download";
@@ -253,16 +261,25 @@ TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
     platform::DeleteEvent(u"MORVEX_UPDATE_COMPLETE");
 }
 
-TEST_F(UpdaterProgram, AnUpdateDueWithoutADisplayIsLeftForLater)
+TEST_F(UpdaterProgram, AnUpdateDueThatCannotBeShownIsLeftForLater)
 {
-    UpdateScene scene;
-    const std::string manifest = testsupport::ReadFileBytes(scene.Install() / "version.ini");
-    auto run = Start(scene, false);
-    EXPECT_EQ(run->WaitForExit(30), 1);
-    EXPECT_NE(testsupport::ReadFileBytes(m_stderr).find("no display can be opened"), std::string::npos)
-        << "the reason belongs on standard error";
-    EXPECT_EQ(testsupport::ReadFileBytes(scene.Install() / "version.ini"), manifest);
-    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
-    EXPECT_EQ(scene.ProcessControlCalls().size(), 0u) << "the product must not be stopped";
-    EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+    struct Row {
+        const char* why;
+        bool withModule;
+        const char* message;
+    };
+    for (const Row& row : {Row{"no display", true, "no display can be opened"},
+                           Row{"no window module", false, "the window module cannot be loaded"}}) {
+        SCOPED_TRACE(row.why);
+        UpdateScene scene;
+        const std::string manifest = testsupport::ReadFileBytes(scene.Install() / "version.ini");
+        auto run = Start(scene, false, {}, row.withModule);
+        EXPECT_EQ(run->WaitForExit(30), 1);
+        EXPECT_NE(testsupport::ReadFileBytes(m_stderr).find(row.message), std::string::npos)
+            << "the reason belongs on standard error";
+        EXPECT_EQ(testsupport::ReadFileBytes(scene.Install() / "version.ini"), manifest);
+        EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
+        EXPECT_EQ(scene.ProcessControlCalls().size(), 0u) << "the product must not be stopped";
+        EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+    }
 }

@@ -2,7 +2,10 @@
 // user is told, what is started, and what is left on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,9 @@ struct ProductRow {
     const char* program;
     bool removesWorkDirectories;
 };
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const ProductRow& row, std::ostream* out) { *out << row.code; }
 
 class SuccessfulUpdate : public ::testing::TestWithParam<ProductRow> {};
 
@@ -167,6 +173,8 @@ struct BrokenDeliveryRow {
     std::function<void(UpdateSceneOptions&)> configure;
     std::function<void(UpdateScene&)> spoil;
 };
+
+void PrintTo(const BrokenDeliveryRow& row, std::ostream* out) { *out << row.name; }
 
 class BrokenDelivery : public ::testing::TestWithParam<BrokenDeliveryRow> {};
 
