@@ -1,6 +1,7 @@
 #include "updater/install/update_db.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -157,28 +158,33 @@ int ReadScriptFile(const std::string& pathAnsi, std::string& out)
     if (file == nullptr) {
         return 0;
     }
-    std::string raw;
-    char buffer[65536];
+    struct stat info{};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+        out.reserve(static_cast<std::size_t>(info.st_size));
+    }
+    char buffer[1 << 16];
     std::size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        raw.append(buffer, got);
+        out.append(buffer, got);
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     // Half a script must never run as if it were the whole one.
     if (failed) {
+        out.clear();
         return 0;
     }
 
     // Text-mode input: a CR directly followed by LF arrives as the LF alone; a
-    // lone CR stays.
-    out.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
+    // lone CR stays. Compacted in place, as scripts run to megabytes.
+    std::size_t write = 0;
+    for (std::size_t read = 0; read < out.size(); ++read) {
+        if (out[read] == '\r' && read + 1 < out.size() && out[read + 1] == '\n') {
             continue;
         }
-        out.push_back(raw[i]);
+        out[write++] = out[read];
     }
+    out.resize(write);
     return static_cast<int>(std::min<std::size_t>(out.size(), INT_MAX));
 }
 
