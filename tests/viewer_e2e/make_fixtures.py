@@ -8,7 +8,8 @@ Every resume carries the same marks the tests look for on the screen:
     is a wide, flat bar; a missing glyph would be a tall box;
   - Chinese body text long enough to select;
   - where the format can carry one, a page script and an onload attribute that
-    would paint the page rgb(255,0,0) if they ran.
+    would paint the page rgb(255,0,0) if they ran;
+  - a link in rgb(0,150,0) that asks for a new window.
 
 resume.htm is the page itself with the photo inlined, resume.mht a web archive
 (Python's email package) whose photo is a separate part found by its location,
@@ -42,6 +43,7 @@ PAGE = """<!DOCTYPE html>
 <p style="font-size:96px;line-height:1.2;color:rgb(0,0,200);margin:0">一</p>
 <p>求职意向：软件工程师。毕业于清华大学计算机系，硕士研究生，三年工作经验，熟悉 C++ 与数据库开发。</p>
 <p>联系电话：138-0000-0000　电子邮件：zhangwei@example.com</p>
+<p><a href="more.htm" target="_blank" style="color:rgb(0,150,0);font-size:24px">更多信息</a></p>
 {script}
 </body>
 </html>

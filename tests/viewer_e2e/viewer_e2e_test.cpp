@@ -295,6 +295,14 @@ TEST_F(ViewerE2eTest, KeysAndMouseGesturesNeitherSelectCopyReloadNorOpenMenus)
     EXPECT_FALSE(WaitUntil([&] { return m_screen->ViewableTopLevelCount() != windows; }, 1500ms))
         << "a right click opened a menu";
 
+    // The link asks for a new window; the shown document gets none.
+    const Box link = Shot("link").Bounds(PageBox(), Rgb{0, 150, 0}, 40);
+    ASSERT_GT(link.width, 0) << "expected the link on the page";
+    Xdo("mousemove " + std::to_string(link.left + link.width / 2) + " " +
+        std::to_string(link.top + link.height / 2) + " click 1");
+    EXPECT_FALSE(WaitUntil([&] { return m_screen->ViewableTopLevelCount() != windows; }, 1500ms))
+        << "the page opened a window";
+
     Xdo("key F5");
     Xdo("key ctrl+r");
     EXPECT_FALSE(WaitUntil([&] { return PageLoadCount("resume1.htm") > 1; }, 2s))
@@ -388,6 +396,39 @@ TEST_F(ViewerE2eTest, BandDragsTheWindowAndAClickMovedOffCloseDoesNotClose)
 
     Xdo("mousemove " + At(773, 10) + " click 1");
     EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "the close button should end the viewer";
+}
+
+TEST_F(ViewerE2eTest, BandMenuOpensTheAboutBox)
+{
+    Serve("resume.htm", "resume.htm");
+    Start("resume.htm");
+    ASSERT_TRUE(WaitShown("resume1.htm"));
+    const int windows = m_screen->ViewableTopLevelCount();
+    Xdo("mousemove " + At(200, 15) + " click 3");
+    ASSERT_TRUE(WaitUntil([&] { return m_screen->ViewableTopLevelCount() > windows; }, 3s))
+        << "expected the band's menu";
+    Shot("menu");
+    Xdo("key Down Return");
+    ASSERT_TRUE(AnswerBox("关于 CvGlance", "about"));
+    EXPECT_FALSE(m_viewer->WaitForExit(1s)) << "closing the About box must leave the viewer open";
+}
+
+TEST_F(ViewerE2eTest, ClosingDuringADownloadEndsTheViewerWithoutWaitingForIt)
+{
+    // A server that holds the transfer still for a minute after 100 bytes.
+    testsupport::FtpServerOptions stall;
+    stall.stallAfterBytes = 100;
+    stall.stallSeconds = 60;
+    testsupport::WriteFileBytes(m_served.path() / "big.htm", std::string(100000, 'x'));
+    m_server = std::make_unique<testsupport::FtpServer>(m_served.path(), stall);
+    ASSERT_TRUE(m_server->ok());
+    Start("big.htm");
+    ASSERT_TRUE(FindWindow());
+    ASSERT_TRUE(WaitUntil([&] { return m_server->countCommands("RETR") > 0; }, 20s))
+        << "expected the download to start";
+    Xdo("mousemove " + At(773, 10) + " click 1");
+    EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "the viewer waited for its download";
+    EXPECT_TRUE(m_viewer->ExitedNormally()) << "the viewer crashed on the way out";
 }
 
 TEST_F(ViewerE2eTest, FailedDownloadShowsItsBoxAndTheViewerEndsWhenItIsAnswered)

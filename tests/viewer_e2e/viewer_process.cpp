@@ -75,12 +75,13 @@ bool ViewerProcess::Running()
     if (m_exited || m_pid <= 0) {
         return false;
     }
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+    if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
         m_exited = true;
     }
     return !m_exited;
 }
+
+bool ViewerProcess::ExitedNormally() const { return m_exited && WIFEXITED(m_status); }
 
 bool ViewerProcess::WaitForExit(std::chrono::milliseconds timeout)
 {

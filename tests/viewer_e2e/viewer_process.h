@@ -29,11 +29,14 @@ public:
     bool Running();
     // Waits for the program to end; false when the time ran out.
     bool WaitForExit(std::chrono::milliseconds timeout);
+    // After the program ended: true when it exited rather than died of a signal.
+    bool ExitedNormally() const;
 
 private:
     std::string m_logPath;
     pid_t m_pid = -1;
     bool m_exited = false;
+    int m_status = 0;
 };
 
 // Polls `condition` every 100 ms until it holds or `timeout` has passed.
