@@ -133,11 +133,6 @@ TEST_F(HaltwickTest, KillFindsAScriptByItsName)
     EXPECT_EQ(EndedBy(script), SIGTERM);
 }
 
-TEST_F(HaltwickTest, KillWithNothingToEndSucceeds)
-{
-    EXPECT_EQ(Haltwick({"-k", UniqueName("hwn") + ".exe"}).exitCode, 0);
-}
-
 // A program that reports its PID, its standard output, its session and its
 // arguments, then keeps running.
 void WriteReporter(const std::filesystem::path& path, const std::string& report, const std::string& label)
@@ -212,16 +207,6 @@ TEST_F(HaltwickTest, StartOfAMissingProgramFailsAndSaysSo)
     const ProgramRun run = Haltwick({"-s", name, "-nonupdate"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find(name), std::string::npos) << "the message names the program: " << run.err;
-}
-
-TEST_F(HaltwickTest, WrongCommandLinesAreRefused)
-{
-    const std::vector<std::vector<std::string>> lines{{}, {"-k"}, {"-x", "a"}, {"-k", "a", "b"}, {"-s"}};
-    for (const auto& line : lines) {
-        const ProgramRun run = Haltwick(line);
-        EXPECT_EQ(run.exitCode, 2) << "for " << line.size() << " arguments";
-        EXPECT_NE(run.err.find("usage"), std::string::npos);
-    }
 }
 
 }  // namespace

@@ -177,15 +177,4 @@ TEST_F(PublishTest, RefusesValuesTheUpdaterCouldNotReadBack)
     }
 }
 
-TEST_F(PublishTest, WrongCommandLinesShowTheUsage)
-{
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"upload"}, {"installed", "--code"}, {"installed", "--colour", "red"},
-          {"installed", "--code", "qb"}}) {
-        const ProgramRun run = RunProgram(BuiltProgram("morvex-publish"), args);
-        EXPECT_EQ(run.exitCode, 2);
-        EXPECT_NE(run.err.find("usage"), std::string::npos) << run.err;
-    }
-}
-
 }  // namespace
