@@ -84,6 +84,15 @@ TEST_F(BackupRestoreTest, RestoreFromAnUnusableCopyLeavesTheDatabaseUnchanged)
     }
 }
 
+TEST_F(BackupRestoreTest, BackupReplacesWhateverAnEarlierRunLeftAtTheCopyPath)
+{
+    WriteFileBytes(Copy(), std::string(8192, 'x'));
+    WriteFileBytes(Copy() + "-journal", std::string(512, 'y'));
+    std::string error;
+    ASSERT_TRUE(BackupDatabase(Db(), Copy(), &error)) << error;
+    EXPECT_EQ(SqliteFile(Copy()).Rows(ALL_ROWS), OLD_ROWS);
+}
+
 TEST_F(BackupRestoreTest, RefusesToCopyADatabaseOntoItself)
 {
     std::string error;

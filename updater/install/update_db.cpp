@@ -268,6 +268,10 @@ bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPath
     if (!source.Open(dbPath, SQLITE_OPEN_READONLY, error)) {
         return Fail(errorUtf8, "database copy failed: " + error);
     }
+    // Whatever an earlier run left at the copy's place (even a damaged file) goes.
+    std::error_code removed;
+    std::filesystem::remove(backupPath, removed);
+    std::filesystem::remove(backupPath + "-journal", removed);
     bool copied = false;
     {
         Connection target;

@@ -48,9 +48,11 @@ std::string GetLastDBError();
 // empty) when the file cannot be opened or read.
 int ReadScriptFile(const std::string& pathAnsi, std::string& out);
 
+// Both paths below are UTF-8 and may use "\" separators; error texts are UTF-8.
+//
 // Copies the database at dbPathUtf8 into backupPathUtf8 (created or overwritten)
 // with SQLite's online backup, so another process may keep the database open
-// meanwhile; waits up to a few seconds for a writer to finish. False (and
+// meanwhile; waits up to 5 s for another connection's lock. False (and
 // *errorUtf8 set, when given) when the database does not exist, cannot be read,
 // or the copy cannot be written; a partly written copy is then removed.
 bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPathUtf8,
@@ -60,6 +62,7 @@ bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPath
 // dbPathUtf8, page for page, through SQLite (other connections to the database
 // see the restored content). False (and *errorUtf8 set) when the copy does not
 // exist or is not a database, or the database stayed locked; the database is then
-// unchanged. The copy is left in place either way.
+// unchanged. The copy is left in place either way. Either call refuses a copy
+// that is the database file itself.
 bool RestoreDatabase(const std::string& backupPathUtf8, const std::string& dbPathUtf8,
                      std::string* errorUtf8 = nullptr);
