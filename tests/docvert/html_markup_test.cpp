@@ -30,18 +30,6 @@ TEST(HtmlTokens, TogetherTheyCoverEveryByteOnceEvenInBrokenMarkup)
     }
 }
 
-TEST(HtmlTokens, TagsInsideScriptsAreNoTags)
-{
-    const std::string page = "<script>var s = '<img src=a.png>';</script><img src=b.png>";
-    std::vector<std::string> images;
-    for (const HtmlToken& token : TokenizeHtml(page)) {
-        if (token.kind == HtmlTokenKind::Tag && token.tag.name == "img") {
-            images.push_back(token.tag.Find("src")->Value());
-        }
-    }
-    EXPECT_EQ(images, std::vector<std::string>{"b.png"});
-}
-
 TEST(HtmlAttributes, ValuesAsWrittenInEveryQuotingStyle)
 {
     const std::string page = "<IMG SRC=a.png Alt='x y' title=\"&quot;t&quot; &amp; &#20013;&#x6587;\" ismap>";

@@ -1,4 +1,4 @@
-// What a reader of a converted page would see, read with patterns of the
+// What a reader of a converted page would see, read with simple scans of the
 // tests' own, independent of the library's markup reader.
 #pragma once
 
