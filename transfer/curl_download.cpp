@@ -137,6 +137,34 @@ std::size_t ReadFromFile(char* buffer, std::size_t size, std::size_t count, void
     return items * size;
 }
 
+namespace {
+
+// The download's file and how much more it may take.
+struct BoundedFile {
+    std::FILE* file;
+    curl_off_t maxBytes;  // zero or less: no bound
+    curl_off_t received = 0;
+};
+
+// WriteToFile for a BoundedFile: bytes beyond the download's bound are not
+// stored, and the short count makes libcurl end the transfer with a write
+// error. (A size the server announced needs no check here: libcurl reads no
+// further than that size itself.)
+std::size_t WriteToBoundedFile(char* data, std::size_t size, std::size_t count, void* target)
+{
+    auto* bounded = static_cast<BoundedFile*>(target);
+    std::size_t items = count;
+    if (bounded->maxBytes > 0 && size > 0) {
+        const curl_off_t room = std::max<curl_off_t>(bounded->maxBytes - bounded->received, 0);
+        items = std::min(count, static_cast<std::size_t>(room) / size);
+    }
+    const std::size_t written = WriteToFile(data, size, items, bounded->file);
+    bounded->received += static_cast<curl_off_t>(written * size);
+    return written;
+}
+
+}  // namespace
+
 int OnDownloadProgress(void* /*user*/, double dlTotal, double dlNow, double /*ulTotal*/, double /*ulNow*/)
 {
     PostMessageTo(g_hProgressWnd, WM_TRANSFER_PROGRESS, ProgressPercent(dlTotal, dlNow), 0);
@@ -173,13 +201,14 @@ int CurlDownload(CURL* handle, const std::string& url, const std::string& localP
     curl_easy_setopt(handle, CURLOPT_USERPWD, options.credentials.c_str());
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeout);
     curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, resumeFrom);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToFile);
+    BoundedFile bounded{file, options.maxBytes};
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToBoundedFile);
     if (options.progress != nullptr) {
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(handle, CURLOPT_PROGRESSFUNCTION, options.progress);
         curl_easy_setopt(handle, CURLOPT_PROGRESSDATA, options.progressData);
     }
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &bounded);
     // The receive buffer of the command-line tool: fewer, larger writes and
     // callbacks per megabyte than libcurl's 16 KiB default.
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, DOWNLOAD_BUFFER_BYTES);

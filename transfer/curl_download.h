@@ -30,6 +30,12 @@ constexpr long DOWNLOAD_CONNECT_TIMEOUT = 5;
 // aborted and fails like any other transfer error.
 constexpr long TRANSFER_STALL_SECONDS = 60;
 
+// The most one download may add to its local file. The update archive
+// describes its entries' sizes in 32 bits and a resume file is far smaller, so
+// nothing the programs fetch comes near it; an endless file is cut off here
+// instead of filling the disk.
+constexpr curl_off_t DOWNLOAD_MAX_BYTES = curl_off_t{1} << 30;  // 1 GiB
+
 // libcurl's classic progress callback: totals and counts in bytes, as doubles.
 using DownloadProgressFunction = int (*)(void* user, double dlTotal, double dlNow, double ulTotal,
                                          double ulNow);
@@ -42,6 +48,10 @@ struct CurlTransferOptions {
     long port = 0;
     // Zero or less: no stall limit.
     long stallSeconds = TRANSFER_STALL_SECONDS;
+    // Downloads only: the most bytes one download may add to its file (zero or
+    // less: no bound). A download never stores more than the size the server
+    // announced either; libcurl stops there by itself.
+    curl_off_t maxBytes = DOWNLOAD_MAX_BYTES;
     // Downloads only; called with progressData as its first argument.
     DownloadProgressFunction progress = nullptr;
     void* progressData = nullptr;
@@ -82,7 +92,9 @@ int OnDownloadProgress(void* user, double dlTotal, double dlNow, double ulTotal,
 
 // Downloads url into the file at localPath (a native path), appending to what
 // the file holds and asking the server to start at that length. Returns 1 when
-// libcurl reported success and every byte reached the file, else 0. A file
+// libcurl reported success and every byte reached the file, else 0 (also when
+// the server sent more than options.maxBytes, of which only that many bytes
+// are stored). A file
 // that cannot be opened is reported on standard error (perror) and nothing is
 // sent. Bytes received before a failure stay in the file.
 int CurlDownload(CURL* handle, const std::string& url, const std::string& localPath,

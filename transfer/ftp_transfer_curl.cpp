@@ -186,6 +186,7 @@ CurlTransferOptions CFtpTransfer_Curl::TransferOptions() const
     options.credentials = CurlCredentials(g_strFtpUser, g_strFtpPassword);
     options.port = PortFromText(g_strFtpPort);
     options.stallSeconds = m_nStallSeconds;
+    options.maxBytes = m_nMaxDownloadBytes;
     return options;
 }
 
