@@ -16,6 +16,10 @@ so that each test scripts the failure it needs:
   --faulty-transfers K  apply the two faults above to the first K file
                         transfers of the server's life only (default: all)
   --no-size             answer SIZE with 502, as servers without the command do
+  --extra-bytes N       send N bytes more than a downloaded file holds (SIZE
+                        still tells the file's own size)
+  --endless             never end a download: after the file's bytes, zeros
+                        follow until the client gives up
   --refuse-login        refuse every login with 530
   --no-greeting         accept connections but never send the 220 greeting
   --command-log FILE    append every command line received (and "# connect" /
@@ -130,11 +134,33 @@ class FaultyDTPHandler(DTPHandler):
     handle_read_event = handle_read
 
 
+class PaddedProducer:
+    """A downloaded file followed by more bytes than it holds."""
+
+    chunk = 65536
+
+    def __init__(self, inner, extra):
+        self.inner = inner
+        self.extra = extra  # None: without end
+
+    def more(self):
+        data = self.inner.more()
+        if data:
+            return data
+        if self.extra is None:
+            return bytes(self.chunk)
+        count = min(self.chunk, self.extra)
+        self.extra -= count
+        return bytes(count)
+
+
 class ScriptedHandler(FTPHandler):
     dtp_handler = FaultyDTPHandler
     auth_failed_timeout = 0
     no_size = False
     no_greeting = False
+    extra_bytes = 0
+    endless = False
 
     def _log(self, text):
         if Faults.command_log is not None:
@@ -158,6 +184,11 @@ class ScriptedHandler(FTPHandler):
             limit = Faults.faulty_transfers
             self.fault_this_transfer = limit is None or Faults.transfers_started <= limit
         FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
+        if cmd == "RETR" and isproducer and (self.extra_bytes or self.endless):
+            data = PaddedProducer(data, None if self.endless else self.extra_bytes)
+        FTPHandler.push_dtp_data(self, data, isproducer, file, cmd)
 
     def ftp_SIZE(self, path):
         if self.no_size:
@@ -186,6 +217,8 @@ def parse_arguments(argv):
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--refuse-login", action="store_true")
     parser.add_argument("--no-greeting", action="store_true")
+    parser.add_argument("--extra-bytes", type=int, default=0)
+    parser.add_argument("--endless", action="store_true")
     parser.add_argument("--command-log")
     parser.add_argument("--quiet", action="store_true", help="log warnings only")
     return parser.parse_args(argv)
@@ -209,8 +242,12 @@ def main(argv):
     ScriptedHandler.authorizer = authorizer
     ScriptedHandler.no_size = args.no_size
     ScriptedHandler.no_greeting = args.no_greeting
-    # The fault hooks sit in send(); the kernel's sendfile would go around them.
+    ScriptedHandler.extra_bytes = args.extra_bytes
+    ScriptedHandler.endless = args.endless
+    # The fault hooks sit in send() and in the producer; the kernel's sendfile
+    # would go around them.
     ScriptedHandler.use_sendfile = (args.drop_after is None and args.stall_after is None
+                                    and not args.extra_bytes and not args.endless
                                     and ScriptedHandler.use_sendfile)
 
     server = FTPServer((args.host, args.port), ScriptedHandler)

@@ -52,6 +52,12 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
     if (options.noGreeting) {
         args.emplace_back("--no-greeting");
     }
+    if (options.extraBytes > 0) {
+        args.insert(args.end(), {"--extra-bytes", std::to_string(options.extraBytes)});
+    }
+    if (options.endless) {
+        args.emplace_back("--endless");
+    }
     return args;
 }
 

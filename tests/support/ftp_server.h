@@ -43,6 +43,11 @@ struct FtpServerOptions {
     bool noSize = false;       // SIZE is answered with 502
     bool refuseLogin = false;  // every login is refused with 530
     bool noGreeting = false;   // connections are accepted but never greeted
+    // Every download sends this many bytes more than the file holds, while SIZE
+    // tells the file's own size.
+    long long extraBytes = 0;
+    // Every download goes on without end after the file's own bytes.
+    bool endless = false;
 };
 
 class FtpServer {
