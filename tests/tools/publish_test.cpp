@@ -160,6 +160,8 @@ TEST_F(PublishTest, RefusesValuesTheUpdaterCouldNotReadBack)
         {{"--code", "zt_x"}, "product code"},
         {{"--version", "1.0.0.0.1"}, "version"},
         {{"--version", "1.0a"}, "version"},
+        {{"--version", "1..2"}, "version"},
+        {{"--version", "1."}, "version"},
         {{"--password", "abcdefghijklmnopqrst"}, "longer than"},
         {{"--password", "\x7f"}, "cannot be stored scrambled"},
         {{"--user", "ab\""}, "cannot be stored scrambled"},

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <fstream>
-#include <regex>
 #include <system_error>
 #include <vector>
 
@@ -56,6 +55,24 @@ CString ReadBack(const Key& key, const std::filesystem::path& path)
     return CString(plain.data());
 }
 
+// One to four decimal numbers joined by ".".
+bool IsVersionNumber(const CString& version)
+{
+    int numbers = 0;
+    bool inNumber = false;
+    for (const char16_t unit : version) {
+        if (unit >= u'0' && unit <= u'9') {
+            numbers += inNumber ? 0 : 1;
+            inNumber = true;
+        } else if (unit == u'.' && inNumber) {
+            inNumber = false;
+        } else {
+            return false;
+        }
+    }
+    return inNumber && numbers <= 4;
+}
+
 }  // namespace
 
 bool IsKnownProductCode(const CString& code)
@@ -65,8 +82,7 @@ bool IsKnownProductCode(const CString& code)
 
 bool CheckManifestValues(const ManifestValues& values, std::string& error)
 {
-    static const std::regex versionPattern(R"([0-9]+(\.[0-9]+){0,3})");
-    if (!std::regex_match(platform::Utf16ToUtf8(values.version), versionPattern)) {
+    if (!IsVersionNumber(values.version)) {
         error = "version " + Quoted(values.version) + " is not one to four numbers joined by \".\"";
         return false;
     }
