@@ -1,6 +1,7 @@
 #include "tools/docvert/temp_folder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,45 @@
 
 namespace docvert {
 
+namespace {
+
+void RemoveTree(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    // A converter may leave read-only files or folders behind.
+    for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code ignored;
+        if (!it->is_symlink(ignored)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+    }
+    std::filesystem::remove_all(path, ec);
+}
+
+void RemoveAbandonedFolders(const std::filesystem::path& base)
+{
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(base, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        struct stat info {};
+        if (name.size() != 14 || name.compare(0, 8, "docvert-") != 0 ||
+            lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) {
+            continue;
+        }
+        std::error_code timeError;
+        const auto modified = std::filesystem::last_write_time(it->path(), timeError);
+        if (!timeError && now - modified > kAbandonedFolderAge) {
+            RemoveTree(it->path());
+        }
+    }
+}
+
+}  // namespace
+
 TempFolder::TempFolder()
 {
     std::error_code ec;
@@ -17,6 +57,7 @@ TempFolder::TempFolder()
     if (ec) {
         base = "/tmp";
     }
+    RemoveAbandonedFolders(base);
     std::string pattern = (base / "docvert-XXXXXX").string();
     if (mkdtemp(pattern.data()) != nullptr) {
         m_path = pattern;
@@ -25,20 +66,9 @@ TempFolder::TempFolder()
 
 TempFolder::~TempFolder()
 {
-    if (m_path.empty()) {
-        return;
+    if (!m_path.empty()) {
+        RemoveTree(m_path);
     }
-    std::error_code ec;
-    // A converter may leave read-only files or folders behind.
-    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code ignored;
-        if (!it->is_symlink(ignored)) {
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
-        }
-    }
-    std::filesystem::remove_all(m_path, ec);
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes)

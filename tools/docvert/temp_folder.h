@@ -1,6 +1,7 @@
 // A private temporary folder for one conversion.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -10,6 +11,8 @@ class TempFolder {
 public:
     // Creates "docvert-XXXXXX" in the system's temporary folder ($TMPDIR, else
     // /tmp), readable by the owner only; valid() is false when that fails.
+    // Folders of this kind that are older than any conversion can run are
+    // removed first: a host that ended during a conversion left them.
     TempFolder();
     // Removes the folder with everything in it, whatever the conversion left.
     ~TempFolder();
@@ -22,6 +25,10 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// A conversion runs its converters one after another, each under a limit of at
+// most a minute; a folder this old belongs to no running conversion.
+constexpr std::chrono::minutes kAbandonedFolderAge{15};
 
 // Whole-file helpers; false when the file cannot be read or written.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
