@@ -121,7 +121,7 @@ TEST(UpdateSequence, TheProgressBarFollowsTheArchiveDownloadOnly)
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "one download only moves forward";
 }
 
-TEST(UpdateSequence, AFailingPatchRestoresTheDatabaseAndKeepsTheProductStopped)
+TEST(UpdateSequence, AFailingPatchRestoresTheOldInstallationAndRestartsTheProduct)
 {
     UpdateSceneOptions options;
     options.scriptUtf8 = "INSERT INTO people VALUES('新同事');\nINSERT INTO missing_table VALUES(1);\n"
@@ -141,9 +141,11 @@ TEST(UpdateSequence, AFailingPatchRestoresTheDatabaseAndKeepsTheProductStopped)
     EXPECT_EQ(WithPrefix(scene.Window().Calls(), "end").size(), 0u) << "the dialog stays open";
     EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1") << "the update must be offered again";
-    EXPECT_EQ(scene.ProcessControlCalls(), std::vector<std::string>{"-k Zentora.exe"});
+    EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
+        << "the old installation is whole again, so the product is started";
     EXPECT_TRUE(scene.OpenedDocuments().empty());
     EXPECT_EQ(scene.WorkDirectoryCount(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "docs")) << "files the update brought are removed";
     for (const char* gone : {"update.zip", "ini/update.sql", "newversion.ini", "jo_db_local.db.bak"}) {
         EXPECT_FALSE(std::filesystem::exists(scene.Install() / gone)) << gone << " must not be left behind";
     }

@@ -25,7 +25,7 @@ BOOL CMyUpdateDlg::OnInitDialog()
     // event; we never create it.
     m_hEvent = platform::OpenEventW(m_strEventName);
 
-    if (CheckForUpdate() != FALSE) {
+    if (RecoverUnfinishedUpdate() && CheckForUpdate() != FALSE) {
         // The event stays open and unsignalled: the product learns of the
         // update by being stopped and restarted.
         if (m_pWindow != nullptr) {
@@ -41,6 +41,19 @@ BOOL CMyUpdateDlg::OnInitDialog()
         EndDialog(IDOK);
     }
     return TRUE;
+}
+
+bool CMyUpdateDlg::RecoverUnfinishedUpdate()
+{
+    const JournalRecovery recovery = CUpdateJournal::Recover(InstallDirFromModulePath(m_strModulePath));
+    if (recovery.found && recovery.clean) {
+        // The cut-short run had stopped the product; what is installed now is
+        // whole (old or new) and can run.
+        m_strInstallDir = InstallDirFromModulePath(m_strModulePath);
+        m_nProduct = recovery.product;
+        RestartProduct();
+    }
+    return recovery.clean;
 }
 
 void CMyUpdateDlg::AttachWindow(CUpdateWindow* window)

@@ -16,6 +16,7 @@
 #include "platform/types.h"
 #include "platform/window.h"
 #include "transfer/ftp_transfer.h"
+#include "updater/workflow/update_journal.h"
 #include "updater/workflow/update_window.h"
 
 class CMyUpdateDlg {
@@ -104,10 +105,14 @@ private:
     void ReportFailedDownload();
     void RestartProduct();
     void FinishWorker();
+    // Undoes or finishes an update a crash cut short; false when an unfinished
+    // one is still there and the installation must not be touched.
+    bool RecoverUnfinishedUpdate();
 
     CUpdateWindow* m_pWindow = nullptr;
     platform::HEVENT m_hEvent = nullptr;
     platform::InstallLock m_installLock;
+    CUpdateJournal m_journal;
     bool m_bStartPending = false;
     std::atomic<int> m_nModalResult{0};
     std::mutex m_workerMutex;

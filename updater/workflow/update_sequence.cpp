@@ -9,9 +9,11 @@
 #include "transfer/ftp_transfer.h"
 #include "updater/install/ansi_text.h"
 #include "updater/install/archive.h"
+#include "updater/install/archive_paths.h"
 #include "updater/install/update_db.h"
 #include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
+#include "updater/workflow/update_journal.h"
 
 namespace {
 
@@ -22,8 +24,6 @@ constexpr char16_t kProcessControl[] = u"Haltwick";
 
 constexpr char16_t kScriptFile[] = u"ini\\update.sql";
 constexpr char16_t kDatabaseFile[] = u"jo_db_local.db";
-// The database as it was before the patch, kept until the outcome is known.
-constexpr char16_t kDatabaseBackupFile[] = u"jo_db_local.db.bak";
 // Relative to the current directory, like the release notes.
 constexpr char16_t kReleaseNotes[] = u"update.txt";
 constexpr const char16_t* kWorkDirectories[] = {u"d", u"i", u"l", u"r", u"t", u"u"};
@@ -45,10 +45,34 @@ void RemoveWorkDirectories()
     }
 }
 
-// Unpacks every entry over the installation; false as soon as the archive
-// cannot be opened or an entry cannot be read or written.
-bool UnpackArchive(const CString& archivePath, const CString& baseDir)
+// Tells the journal what the entry is about to write, as the archive component
+// will build its target under `base`. Names the component refuses write
+// nothing and need no record.
+bool JournalEntry(CUpdateJournal& journal, const CString& base, const ArchiveEntry& entry)
 {
+    const CString name(entry.path);
+    if (archive::IsAbsoluteName(name) || archive::HasParentComponent(name)) {
+        return true;
+    }
+    if ((entry.attributes & ARC_ATTR_DIRECTORY) != 0) {
+        return journal.RecordNewDirectories(base, name);
+    }
+    CString directoryPart;
+    CString filePart;
+    archive::SplitTargetName(name, directoryPart, filePart);
+    return journal.RecordNewDirectories(base, directoryPart) &&
+           journal.KeepBeforeWrite(base + directoryPart + filePart);
+}
+
+// Unpacks every entry over the installation, each one journaled before it is
+// written; false as soon as the archive cannot be opened, an entry cannot be
+// read or written, or its old content cannot be kept.
+bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJournal& journal)
+{
+    CString base = baseDir;
+    if (!base.empty() && base.back() != u'/' && base.back() != u'\\') {
+        base += u'\\';
+    }
     ArchiveHandle* archive = ArchiveOpen(archivePath, nullptr);
     if (archive == nullptr) {
         return false;
@@ -58,8 +82,9 @@ bool UnpackArchive(const CString& archivePath, const CString& baseDir)
     ArchiveGetEntry(archive, -1, &entry);
     const std::int32_t count = entry.number;
     for (std::int32_t index = 0; complete && index < count; ++index) {
-        complete = ArchiveGetEntry(archive, index, &entry) == ARC_OK &&
+        complete = ArchiveGetEntry(archive, index, &entry) == ARC_OK && JournalEntry(journal, base, entry) &&
                    ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
+        CUpdateJournal::Checkpoint();
     }
     ArchiveClose(archive);
     return complete;
@@ -70,53 +95,33 @@ struct PatchOutcome {
     CString error;  // for the failure message
 };
 
-// Runs the script with the database copied aside first, and puts the copy back
-// when the script fails, so a failed patch leaves the database as it was.
-PatchOutcome PatchWithBackup(const CString& installDir)
+// Runs the script with the database kept in the journal first; undoing a
+// failed patch is the journal's roll back.
+PatchOutcome PatchWithJournal(const CString& installDir, CUpdateJournal& journal)
 {
     PatchOutcome outcome;
     const CString scriptPath = installDir + kScriptFile;
     const CString dbPath = installDir + kDatabaseFile;
-    const CString backupPath = installDir + kDatabaseBackupFile;
     std::string dbUtf8;
-    std::string backupUtf8;
     try {
         dbUtf8 = AnsiToUtf8(CStringToAnsi(dbPath));
-        backupUtf8 = AnsiToUtf8(CStringToAnsi(backupPath));
     } catch (const std::exception& error) {
         outcome.error = platform::Utf8ToUtf16(error.what());
         return outcome;
     }
 
-    const bool hasScript = platform::PathExists(scriptPath);
-    const bool hadDatabase = platform::PathExists(dbPath);
-    bool backedUp = false;
-    if (hasScript && hadDatabase) {
+    if (platform::PathExists(scriptPath)) {
         std::string error;
-        backedUp = BackupDatabase(dbUtf8, backupUtf8, &error);
-        if (!backedUp) {
+        if (!journal.KeepDatabase(dbUtf8, &error)) {
             // Without a copy a failing script could not be undone: don't run it.
             outcome.error = platform::Utf8ToUtf16(error);
             return outcome;
         }
     }
-
     outcome.patched = PatchLocalDatabase(dbUtf8, CStringToAnsi(scriptPath));
-    if (outcome.patched) {
-        if (backedUp) {
-            platform::DeleteFileW(backupPath);
-        }
-        return outcome;
-    }
-    outcome.error = AnsiToCString(GetLastDBError());
-    if (backedUp) {
-        // A copy that cannot be put back stays beside the database.
-        if (RestoreDatabase(backupUtf8, dbUtf8)) {
-            platform::DeleteFileW(backupPath);
-        }
-    } else if (!hadDatabase) {
-        // The patch created the database; without it the product starts as before.
-        platform::DeleteFileW(dbPath);
+    CUpdateJournal::Checkpoint();
+    if (!outcome.patched) {
+        outcome.error = AnsiToCString(GetLastDBError());
     }
     return outcome;
 }
@@ -146,23 +151,28 @@ bool CMyUpdateDlg::DownloadAndUnpack()
     const CString remotePath = RemoteUpdateUrl(g_strFtpServer, m_nProduct, UPDATE_ARCHIVE_FILE);
     SetStatusText(kStatusDownloading);
 
+    // Nothing is changed that the journal could not undo.
+    if (!m_journal.Begin(m_strInstallDir, m_nProduct)) {
+        return false;
+    }
     // A download appends to what the file holds: an archive left by an
     // interrupted run would corrupt this one.
     platform::DeleteFileW(archivePath);
     g_hProgressWnd = m_pWindow != nullptr ? m_pWindow->GetSafeHwnd() : nullptr;
     const bool downloaded = m_transfer.DownloadFile(remotePath, archivePath) != FALSE;
-    const bool unpacked = downloaded && UnpackArchive(archivePath, m_strInstallDir);
+    CUpdateJournal::Checkpoint();
+    const bool unpacked =
+        downloaded && m_journal.SetPhase(JournalPhase::Unpacking) && UnpackArchive(archivePath, m_strInstallDir, m_journal);
     platform::DeleteFileW(archivePath);
+    CUpdateJournal::Checkpoint();
     return unpacked;
 }
 
 void CMyUpdateDlg::ReportFailedDownload()
 {
-    // Nothing was patched, so the old product can run; the fetched manifest
-    // goes, so the next start offers the update again. A script that did
-    // arrive must not be run by some later update that brings none.
-    platform::DeleteFileW(m_strInstallDir + kScriptFile);
-    DiscardNewManifest(m_strInstallDir);
+    // Every file gets its old content back and the fetched manifest goes, so
+    // the old product can run and the next start offers the update again.
+    m_journal.RollBack();
     MessageBox(kTextDownloadFailed, kCaptionFailed);
     m_bCancelLocked = false;
     RestartProduct();
@@ -170,19 +180,30 @@ void CMyUpdateDlg::ReportFailedDownload()
 
 void CMyUpdateDlg::InstallUpdate()
 {
-    const PatchOutcome outcome = PatchWithBackup(m_strInstallDir);
-    if (!outcome.patched) {
-        DiscardNewManifest(m_strInstallDir);
-        MessageBox(kTextPatchFailed + outcome.error, kCaptionFailed);
+    const PatchOutcome outcome = m_journal.SetPhase(JournalPhase::Patching)
+                                     ? PatchWithJournal(m_strInstallDir, m_journal)
+                                     : PatchOutcome{};
+    // The commit point: once it is recorded, a crash finishes the update
+    // instead of undoing it.
+    if (!outcome.patched || !m_journal.SetPhase(JournalPhase::Committed)) {
+        // The whole old installation comes back, database included, so the
+        // old product can run again.
+        m_journal.RollBack();
+        if (outcome.patched) {
+            MessageBox(kTextDownloadFailed, kCaptionFailed);
+        } else {
+            MessageBox(kTextPatchFailed + outcome.error, kCaptionFailed);
+        }
         m_bCancelLocked = false;
-        platform::DeleteFileW(m_strInstallDir + kScriptFile);
         RemoveWorkDirectories();
-        return;  // the product stays stopped; the user closes the dialog
+        RestartProduct();
+        return;  // the user closes the dialog
     }
 
     platform::DeleteFileW(m_strInstallDir + kScriptFile);
     SetStatusText(kStatusDone);
     CommitNewManifest(m_strInstallDir);
+    m_journal.Finish();
     MessageBox(kTextSucceeded + g_strNewVersion + u"!", kCaptionSucceeded);
     platform::OpenDocument(kReleaseNotes);
     RestartProduct();

@@ -1,0 +1,62 @@
+// Small files that must survive a crash or a power loss whole, and keeping a
+// file's content aside before it is replaced.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+
+// Replaces the file at `path` with `bytes` so that after a crash it holds
+// either its old content or all of the new one: a temporary file in the same
+// directory is written and flushed to the disk, renamed over the target, and
+// the directory is flushed too. False (target unchanged) on any failure.
+bool WriteFileDurably(const CString& path, const std::string& bytes);
+
+// Flushes a directory's entries (new, renamed and removed names) to the disk.
+bool SyncDirectory(const CString& path);
+
+// A log that only grows: every line is on the disk before Append returns, so
+// after a crash the log holds every appended line and at most one torn last
+// line (one without its line feed), which readers ignore.
+class DurableLog {
+public:
+    DurableLog() = default;
+    ~DurableLog();
+    DurableLog(const DurableLog&) = delete;
+    DurableLog& operator=(const DurableLog&) = delete;
+
+    // Opens (creating when missing) the log for appending.
+    bool Open(const CString& path);
+    // Appends `line` and a line feed; false on any failure.
+    bool Append(const std::string& line);
+    void Close();
+
+private:
+    int m_fd = -1;
+};
+
+// Makes `to` (which must not exist) hold what `from` holds now, in a way that
+// replacing `from` by a rename later leaves `to` untouched: a hard link when
+// both lie on one file system that has them, else a flushed copy. A symbolic
+// link is kept as a link, never followed. False (nothing left at `to`) on
+// failure. `linked` tells which way was taken.
+bool KeepFileAside(const CString& from, const CString& to, bool* linked = nullptr);
+
+// Ends the calling process at once, as a crash or a kill would: no clean-up,
+// no handlers. Used by the test hook that proves crash safety.
+[[noreturn]] void EndProcessAbruptly();
+
+}  // namespace platform
+
+namespace platform {
+
+// The calling process's id.
+unsigned long CurrentProcessId();
+
+// Removes the temporary files that a ReplacementFile of process `pid` left in
+// `directory` when that process ended before committing or discarding them.
+void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid);
+
+}  // namespace platform

@@ -1,0 +1,202 @@
+#include "platform/durable_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace platform {
+
+namespace {
+
+std::string DirectoryOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteFully(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool SyncNativeDirectory(const std::string& directory)
+{
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+bool CopyRegularFile(const std::string& from, const std::string& to, mode_t mode)
+{
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        return false;
+    }
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    bool copied = true;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            copied = got == 0;
+            break;
+        }
+        if (!WriteFully(out, buffer.data(), static_cast<std::size_t>(got))) {
+            copied = false;
+            break;
+        }
+    }
+    copied = copied && ::fsync(out) == 0;
+    copied = ::close(out) == 0 && copied;
+    ::close(in);
+    if (!copied) {
+        ::unlink(to.c_str());
+    }
+    return copied;
+}
+
+}  // namespace
+
+bool WriteFileDurably(const CString& path, const std::string& bytes)
+{
+    const std::string target = NativePath(path);
+    const std::string temp = target + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    bool written = WriteFully(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return SyncNativeDirectory(DirectoryOf(target));
+}
+
+bool SyncDirectory(const CString& path) { return SyncNativeDirectory(NativePath(path)); }
+
+DurableLog::~DurableLog() { Close(); }
+
+bool DurableLog::Open(const CString& path)
+{
+    Close();
+    m_fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return m_fd >= 0;
+}
+
+bool DurableLog::Append(const std::string& line)
+{
+    if (m_fd < 0) {
+        return false;
+    }
+    const std::string record = line + '\n';
+    return WriteFully(m_fd, record.data(), record.size()) && ::fdatasync(m_fd) == 0;
+}
+
+void DurableLog::Close()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool KeepFileAside(const CString& from, const CString& to, bool* linked)
+{
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    if (linked != nullptr) {
+        *linked = false;
+    }
+    struct stat st {};
+    if (::lstat(source.c_str(), &st) != 0) {
+        return false;
+    }
+    // A hard link shares the old inode; the archive replaces a file by renaming
+    // a new one over it, so the linked inode keeps the old content. linkat
+    // without AT_SYMLINK_FOLLOW links a symbolic link itself.
+    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), 0) == 0) {
+        if (linked != nullptr) {
+            *linked = true;
+        }
+        return true;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        std::vector<char> buffer(static_cast<std::size_t>(st.st_size) + 1);
+        const ssize_t length = ::readlink(source.c_str(), buffer.data(), buffer.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= buffer.size()) {
+            return false;
+        }
+        return ::symlink(std::string(buffer.data(), static_cast<std::size_t>(length)).c_str(), target.c_str()) == 0;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return false;
+    }
+    return CopyRegularFile(source, target, st.st_mode);
+}
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
+
+void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid)
+{
+    // The names ReplacementFile gives its temporary files.
+    const std::string prefix = ".~arc" + std::to_string(pid) + ".";
+    std::string native = directory.empty() ? std::string(".") : NativePath(directory);
+    DIR* dir = ::opendir(native.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) == 0) {
+            stale.push_back(name);
+        }
+    }
+    ::closedir(dir);
+    for (const std::string& name : stale) {
+        ::unlink((native + "/" + name).c_str());
+    }
+}
+
+void EndProcessAbruptly()
+{
+    ::kill(::getpid(), SIGKILL);
+    std::_Exit(137);
+}
+
+}  // namespace platform

@@ -1,0 +1,395 @@
+#include "updater/workflow/update_journal.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "updater/install/update_db.h"
+#include "updater/workflow/manifest.h"
+
+namespace {
+
+// Inside the journal folder.
+constexpr char16_t kPhaseFile[] = u"phase";
+constexpr char16_t kLogFile[] = u"journal.log";
+constexpr char16_t kKeptFolder[] = u"kept";
+constexpr char16_t kDatabaseCopy[] = u"database";
+// A finished journal is renamed to this before it is deleted, so that a crash
+// while deleting never leaves a journal that looks unfinished.
+constexpr char16_t kRetiredSuffix[] = u".old";
+
+// Files of the installation the journal finishes or discards on its own.
+constexpr char16_t kScriptFile[] = u"ini\\update.sql";
+
+constexpr const char* kPhaseNames[] = {"downloading", "unpacking", "patching", "committed"};
+
+// Log lines: a tag, a space, then the fields. Paths are UTF-8 with '%', CR and
+// LF escaped, so that every record is one line.
+//   K <n> <path>  the old file at path is kept as kept/<n>
+//   C <path>      the file at path did not exist
+//   D <path>      the folder at path did not exist
+//   B <path>      the database at path is kept as "database"
+//   N <path>      there was no database at path
+std::string Escape(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '%': out += "%25"; break;
+        case '\n': out += "%0A"; break;
+        case '\r': out += "%0D"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Unescape(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const std::string code = text.substr(i + 1, 2);
+            out += code == "0A" ? '\n' : code == "0D" ? '\r' : '%';
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+struct LogRecord {
+    char tag = 0;
+    std::string number;  // K only
+    CString path;
+};
+
+std::string ReadWhole(const CString& path)
+{
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The complete lines of the log; a torn last line is left out.
+std::vector<LogRecord> ReadLog(const CString& path)
+{
+    std::vector<LogRecord> records;
+    const std::string text = ReadWhole(path);
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.size() < 3 || line[1] != ' ') {
+            continue;
+        }
+        LogRecord record;
+        record.tag = line[0];
+        std::string rest = line.substr(2);
+        if (record.tag == 'K') {
+            const auto space = rest.find(' ');
+            if (space == std::string::npos) {
+                continue;
+            }
+            record.number = rest.substr(0, space);
+            rest = rest.substr(space + 1);
+        }
+        record.path = platform::Utf8ToUtf16(Unescape(rest));
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+struct PhaseFile {
+    bool readable = false;
+    JournalPhase phase = JournalPhase::Downloading;
+    std::int32_t product = 2;
+    unsigned long pid = 0;
+};
+
+PhaseFile ReadPhaseFile(const CString& path)
+{
+    PhaseFile file;
+    std::istringstream lines(ReadWhole(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) {
+            continue;
+        }
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if (key == "phase") {
+            for (std::size_t i = 0; i < std::size(kPhaseNames); ++i) {
+                if (value == kPhaseNames[i]) {
+                    file.phase = static_cast<JournalPhase>(i);
+                    file.readable = true;
+                }
+            }
+        } else if (key == "product") {
+            file.product = static_cast<std::int32_t>(std::strtol(value.c_str(), nullptr, 10));
+        } else if (key == "pid") {
+            file.pid = std::strtoul(value.c_str(), nullptr, 10);
+        }
+    }
+    return file;
+}
+
+CString ParentOf(const CString& path)
+{
+    const auto separator = path.find_last_of(u"/\\");
+    return separator == CString::npos ? CString() : path.substr(0, separator);
+}
+
+CString JournalDir(const CString& installDir) { return installDir + UPDATE_JOURNAL_FOLDER; }
+
+// Renames the journal out of the way, then deletes it.
+void RemoveJournal(const CString& installDir)
+{
+    const CString dir = JournalDir(installDir);
+    const CString retired = dir + kRetiredSuffix;
+    std::error_code error;
+    platform::RemoveTree(retired);
+    std::filesystem::rename(platform::NativePath(dir), platform::NativePath(retired), error);
+    platform::SyncDirectory(installDir.empty() ? CString(u".") : installDir);
+    platform::RemoveTree(error ? dir : retired);
+}
+
+// Undoes what the journal in `installDir` records. Each step can be repeated,
+// so a roll back cut short by a crash is simply run again.
+bool RollBackJournal(const CString& installDir, unsigned long pid)
+{
+    const CString dir = JournalDir(installDir) + u"\\";
+    const std::vector<LogRecord> records = ReadLog(dir + kLogFile);
+    bool restored = true;
+
+    for (const LogRecord& record : records) {
+        if (record.tag == 'B') {
+            const std::string db = platform::Utf16ToUtf8(record.path);
+            const std::string copy = platform::Utf16ToUtf8(dir + kDatabaseCopy);
+            restored = RestoreDatabase(copy, db) && restored;
+        } else if (record.tag == 'N') {
+            for (const char16_t* suffix : {u"", u"-journal", u"-wal", u"-shm"}) {
+                platform::DeleteFileW(record.path + suffix);
+            }
+        }
+    }
+    CUpdateJournal::Checkpoint();
+
+    std::set<CString> touchedDirs;
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        if (it->tag == 'K') {
+            const CString kept = dir + kKeptFolder + u"\\" + platform::Utf8ToUtf16(it->number);
+            // Gone when an earlier roll back already put it back.
+            if (platform::PathExists(kept) && !platform::MoveFileReplace(kept, it->path)) {
+                restored = false;
+            }
+            touchedDirs.insert(ParentOf(it->path));
+        } else if (it->tag == 'C') {
+            platform::DeleteFileW(it->path);
+            touchedDirs.insert(ParentOf(it->path));
+        }
+    }
+    CUpdateJournal::Checkpoint();
+    if (pid != 0 && pid != platform::CurrentProcessId()) {
+        // A killed run may have left a half-written entry behind.
+        for (const CString& touched : touchedDirs) {
+            platform::RemoveStaleReplacementFiles(touched, pid);
+        }
+    }
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        if (it->tag == 'D') {
+            if (pid != 0 && pid != platform::CurrentProcessId()) {
+                platform::RemoveStaleReplacementFiles(it->path, pid);
+            }
+            platform::RemoveDirectoryW(it->path);
+        }
+    }
+    DiscardNewManifest(installDir);
+    platform::DeleteFileW(installDir + UPDATE_ARCHIVE_FILE);
+    if (!restored) {
+        return false;  // the journal stays, and the next start tries again
+    }
+    RemoveJournal(installDir);
+    return true;
+}
+
+}  // namespace
+
+void CUpdateJournal::Checkpoint()
+{
+    static const long crashStep = [] {
+        const char* value = std::getenv("MORVEX_TEST_CRASH_STEP");
+        return value != nullptr ? std::strtol(value, nullptr, 10) : 0L;
+    }();
+    static std::atomic<long> steps{0};
+    if (++steps == crashStep) {
+        platform::EndProcessAbruptly();
+    }
+}
+
+bool CUpdateJournal::WritePhase(JournalPhase phase)
+{
+    const std::string text = std::string("phase=") + kPhaseNames[static_cast<int>(phase)] + "\nproduct=" +
+                             std::to_string(m_nProduct) + "\npid=" +
+                             std::to_string(platform::CurrentProcessId()) + "\n";
+    return platform::WriteFileDurably(m_strDir + kPhaseFile, text);
+}
+
+bool CUpdateJournal::Begin(const CString& installDir, std::int32_t product)
+{
+    m_strInstallDir = installDir;
+    m_strDir = JournalDir(installDir) + u"\\";
+    m_nProduct = product;
+    m_nKept = 0;
+    m_recorded.clear();
+    platform::RemoveTree(JournalDir(installDir) + kRetiredSuffix);
+    if (platform::PathExists(JournalDir(installDir))) {
+        return false;  // an unfinished one that could not be undone
+    }
+    if (!platform::CreateDirectoryW(JournalDir(installDir)) ||
+        !platform::CreateDirectoryW(m_strDir + kKeptFolder)) {
+        platform::RemoveTree(JournalDir(installDir));
+        return false;
+    }
+    // The phase file comes last: a journal without one holds nothing to undo.
+    if (!m_log.Open(m_strDir + kLogFile) || !WritePhase(JournalPhase::Downloading)) {
+        m_log.Close();
+        platform::RemoveTree(JournalDir(installDir));
+        return false;
+    }
+    platform::SyncDirectory(installDir.empty() ? CString(u".") : installDir);
+    m_bActive = true;
+    Checkpoint();
+    return true;
+}
+
+bool CUpdateJournal::SetPhase(JournalPhase phase)
+{
+    const bool written = m_bActive && WritePhase(phase);
+    Checkpoint();
+    return written;
+}
+
+bool CUpdateJournal::RecordNewDirectories(const CString& base, const CString& directoryPart)
+{
+    for (std::size_t i = 0; i < directoryPart.size(); ++i) {
+        const bool last = i + 1 == directoryPart.size();
+        if (directoryPart[i] != u'/' && directoryPart[i] != u'\\' && !last) {
+            continue;
+        }
+        const std::size_t length = (directoryPart[i] == u'/' || directoryPart[i] == u'\\') ? i : i + 1;
+        if (length == 0) {
+            continue;
+        }
+        const CString path = base + directoryPart.substr(0, length);
+        if (m_recorded.count(path) != 0 || platform::PathExists(path)) {
+            continue;
+        }
+        if (!m_log.Append("D " + Escape(platform::Utf16ToUtf8(path)))) {
+            return false;
+        }
+        m_recorded.insert(path);
+    }
+    return true;
+}
+
+bool CUpdateJournal::KeepBeforeWrite(const CString& fullPath)
+{
+    if (!m_bActive) {
+        return false;
+    }
+    if (m_recorded.count(fullPath) != 0) {
+        return true;  // its first state is already kept
+    }
+    if (platform::IsDirectory(fullPath)) {
+        return true;  // no file can replace a folder; the write itself fails
+    }
+    std::string record;
+    if (!platform::PathExists(fullPath) && !std::filesystem::is_symlink(platform::NativePath(fullPath))) {
+        record = "C " + Escape(platform::Utf16ToUtf8(fullPath));
+    } else {
+        const std::string number = std::to_string(++m_nKept);
+        const CString kept = m_strDir + kKeptFolder + u"\\" + platform::Utf8ToUtf16(number);
+        if (!platform::KeepFileAside(fullPath, kept) || !platform::SyncDirectory(m_strDir + kKeptFolder)) {
+            return false;
+        }
+        record = "K " + number + " " + Escape(platform::Utf16ToUtf8(fullPath));
+    }
+    if (!m_log.Append(record)) {
+        return false;
+    }
+    m_recorded.insert(fullPath);
+    return true;
+}
+
+bool CUpdateJournal::KeepDatabase(const std::string& dbPathUtf8, std::string* errorUtf8)
+{
+    if (!m_bActive) {
+        return false;
+    }
+    const CString db = platform::Utf8ToUtf16(dbPathUtf8);
+    bool kept = false;
+    if (!platform::PathExists(db)) {
+        // The patch creates it; the old installation had none.
+        kept = m_log.Append("N " + Escape(dbPathUtf8));
+    } else {
+        kept = BackupDatabase(dbPathUtf8, platform::Utf16ToUtf8(m_strDir + kDatabaseCopy), errorUtf8) &&
+               m_log.Append("B " + Escape(dbPathUtf8));
+    }
+    Checkpoint();
+    return kept;
+}
+
+bool CUpdateJournal::RollBack()
+{
+    m_log.Close();
+    if (!m_bActive) {
+        DiscardNewManifest(m_strInstallDir);
+        platform::DeleteFileW(m_strInstallDir + UPDATE_ARCHIVE_FILE);
+        return true;
+    }
+    m_bActive = false;
+    return RollBackJournal(m_strInstallDir, platform::CurrentProcessId());
+}
+
+void CUpdateJournal::Finish()
+{
+    m_log.Close();
+    if (m_bActive) {
+        m_bActive = false;
+        RemoveJournal(m_strInstallDir);
+    }
+    Checkpoint();
+}
+
+JournalRecovery CUpdateJournal::Recover(const CString& installDir)
+{
+    JournalRecovery recovery;
+    platform::RemoveTree(JournalDir(installDir) + kRetiredSuffix);
+    if (!platform::PathExists(JournalDir(installDir))) {
+        return recovery;
+    }
+    recovery.found = true;
+    const CString dir = JournalDir(installDir) + u"\\";
+    const PhaseFile phase = ReadPhaseFile(dir + kPhaseFile);
+    recovery.product = phase.product;
+    if (phase.readable && phase.phase == JournalPhase::Committed) {
+        // The new version is complete; only the run's own clean-up was cut.
+        recovery.committed = true;
+        platform::DeleteFileW(installDir + kScriptFile);
+        CommitNewManifest(installDir);
+        platform::DeleteFileW(installDir + UPDATE_ARCHIVE_FILE);
+        RemoveJournal(installDir);
+        return recovery;
+    }
+    recovery.clean = RollBackJournal(installDir, phase.pid);
+    return recovery;
+}
