@@ -120,7 +120,18 @@ std::string CUpdateDB::GetErrorText() const
     if (m_db == nullptr) {
         return NotInitialisedText();
     }
-    return platform::Utf16ToAnsi(platform::Utf8ToUtf16(sqlite3_errmsg(m_db)));
+    CString text = platform::Utf8ToUtf16(sqlite3_errmsg(m_db));
+    // SQLite quotes the offending token, and a script's token may be as long as
+    // the script: the failure message must stay a message.
+    if (text.size() > DB_ERROR_MAX_UNITS) {
+        std::size_t cut = DB_ERROR_MAX_UNITS;
+        if (text[cut] >= 0xDC00 && text[cut] < 0xE000) {
+            --cut;  // never half a surrogate pair
+        }
+        text.resize(cut);
+        text += u"...";
+    }
+    return platform::Utf16ToAnsi(text);
 }
 
 void CUpdateDB::SetErrorFromConnection() { m_error = GetErrorText(); }

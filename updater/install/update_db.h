@@ -2,9 +2,13 @@
 // keeping a copy of that database aside while it is patched.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 struct sqlite3;
+
+// The longest SQLite message kept as error text, in characters.
+constexpr std::size_t DB_ERROR_MAX_UNITS = 512;
 
 // Holds the connection during one patch and the last error text.
 // Every narrow text here is ANSI (code page 936) unless its name says UTF-8.
@@ -15,7 +19,8 @@ public:
     CUpdateDB(const CUpdateDB&) = delete;
     CUpdateDB& operator=(const CUpdateDB&) = delete;
 
-    // SQLite's message for the open connection, converted from UTF-8 to ANSI;
+    // SQLite's message for the open connection, converted from UTF-8 to ANSI
+    // and cut to DB_ERROR_MAX_UNITS characters followed by "..." when longer;
     // "数据未初始化！" (ANSI) when there is no connection.
     std::string GetErrorText() const;
     // m_error = GetErrorText().
