@@ -225,12 +225,18 @@ bool RollBackJournal(const CString& installDir, unsigned long pid)
 
 void CUpdateJournal::Checkpoint()
 {
-    static const long crashStep = [] {
-        const char* value = std::getenv("MORVEX_TEST_CRASH_STEP");
-        return value != nullptr ? std::strtol(value, nullptr, 10) : 0L;
-    }();
+    const char* value = std::getenv("MORVEX_TEST_CRASH_STEP");
+    if (value == nullptr) {
+        return;
+    }
+    // Steps count within one process: a forked child starts again at zero.
+    static std::atomic<unsigned long> owner{0};
     static std::atomic<long> steps{0};
-    if (++steps == crashStep) {
+    const unsigned long self = platform::CurrentProcessId();
+    if (owner.exchange(self) != self) {
+        steps = 0;
+    }
+    if (++steps == std::strtol(value, nullptr, 10)) {
         platform::EndProcessAbruptly();
     }
 }
