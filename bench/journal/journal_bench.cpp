@@ -1,0 +1,168 @@
+// What the update journal costs: unpacks the installation-support benchmark
+// archive (make_archive.py) over an installation that already holds every file
+// (each entry replaces one, the journal's worst case) and over an empty one
+// (each entry creates one), with and without the journal, and prints the
+// times and the disk the journal holds at its largest.
+//
+//   bench_journal [--files N] [--megabytes M] [--rounds R] [--workdir DIR]
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "updater/install/archive.h"
+#include "updater/install/archive_paths.h"
+#include "updater/workflow/update_journal.h"
+
+namespace {
+
+struct Outcome {
+    double seconds = 0;
+    std::uintmax_t journalBytes = 0;  // allocated by the journal folder before it is removed
+    bool ok = true;
+};
+
+std::uintmax_t AllocatedBytes(const std::filesystem::path& root)
+{
+    std::uintmax_t bytes = 0;
+    std::error_code error;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root, error)) {
+        struct stat st {};
+        if (::lstat(item.path().c_str(), &st) == 0) {
+            bytes += static_cast<std::uintmax_t>(st.st_blocks) * 512u;
+        }
+    }
+    return bytes;
+}
+
+Outcome Unpack(const std::filesystem::path& archivePath, const std::filesystem::path& installDir, bool journaled)
+{
+    Outcome outcome;
+    const CString base = platform::Utf8ToUtf16(installDir.string() + "/");
+    const auto start = std::chrono::steady_clock::now();
+    CUpdateJournal journal;
+    if (journaled && !journal.Begin(base, 2)) {
+        outcome.ok = false;
+        return outcome;
+    }
+    ArchiveHandle* archive = ArchiveOpen(platform::Utf8ToUtf16(archivePath.string()), nullptr);
+    ArchiveSetBaseDir(archive, base);
+    ArchiveEntry entry;
+    ArchiveGetEntry(archive, -1, &entry);
+    const std::int32_t count = entry.number;
+    for (std::int32_t index = 0; outcome.ok && index < count; ++index) {
+        outcome.ok = ArchiveGetEntry(archive, index, &entry) == ARC_OK;
+        if (outcome.ok && journaled) {
+            // As the update sequence does before each entry.
+            CString directoryPart;
+            CString filePart;
+            archive::SplitTargetName(CString(entry.path), directoryPart, filePart);
+            outcome.ok = journal.RecordNewDirectories(base, directoryPart) &&
+                         journal.KeepBeforeWrite(base + directoryPart + filePart);
+        }
+        outcome.ok = outcome.ok && ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
+    }
+    ArchiveClose(archive);
+    if (journaled) {
+        outcome.journalBytes = AllocatedBytes(installDir / platform::Utf16ToUtf8(UPDATE_JOURNAL_FOLDER));
+        journal.SetPhase(JournalPhase::Committed);
+        journal.Finish();
+    }
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return outcome;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int files = 2000;
+    int megabytes = 500;
+    int rounds = 3;
+    std::string workdir = std::filesystem::temp_directory_path().string();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--files") {
+            files = std::atoi(argv[i + 1]);
+        } else if (option == "--megabytes") {
+            megabytes = std::atoi(argv[i + 1]);
+        } else if (option == "--rounds") {
+            rounds = std::atoi(argv[i + 1]);
+        } else if (option == "--workdir") {
+            workdir = argv[i + 1];
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", option.c_str());
+            return 2;
+        }
+    }
+    std::string pattern = workdir + "/bench-journal-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path root = pattern;
+    const std::filesystem::path archive = root / "bench.zip";
+    const std::string build = std::string(MORVEX_PYTHON) + " '" + MORVEX_SOURCE_DIR +
+                              "/bench/extract/make_archive.py' '" + archive.string() + "' --files " +
+                              std::to_string(files) + " --megabytes " + std::to_string(megabytes);
+    std::printf("building %d files, %d MB ...\n", files, megabytes);
+    std::fflush(stdout);
+    if (std::system(build.c_str()) != 0) {
+        std::fprintf(stderr, "building the archive failed\n");
+        std::filesystem::remove_all(root);
+        return 1;
+    }
+
+    // Each row: an installation that holds every file already, or none.
+    bool allOk = true;
+    for (const bool replacing : {true, false}) {
+        std::vector<double> plain;
+        std::vector<double> journaled;
+        std::uintmax_t journalBytes = 0;
+        std::uintmax_t installBytes = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (const bool withJournal : round % 2 == 0 ? std::vector<bool>{false, true}
+                                                         : std::vector<bool>{true, false}) {
+                const auto dir = root / "install";
+                std::filesystem::remove_all(dir);
+                std::filesystem::create_directories(dir);
+                if (replacing) {
+                    allOk = Unpack(archive, dir, false).ok && allOk;
+                }
+                ::sync();
+                const Outcome outcome = Unpack(archive, dir, withJournal);
+                allOk = allOk && outcome.ok;
+                (withJournal ? journaled : plain).push_back(outcome.seconds);
+                journalBytes = std::max(journalBytes, outcome.journalBytes);
+                installBytes = AllocatedBytes(dir);
+            }
+        }
+        const double without = Median(plain);
+        const double with = Median(journaled);
+        std::printf("%s: without journal %.3f s, with journal %.3f s (+%.0f%%), median of %d; "
+                    "journal at its largest %.1f MB next to an installation of %.1f MB\n",
+                    replacing ? "every entry replaces a file" : "every entry creates a file", without, with,
+                    without > 0 ? (with / without - 1) * 100 : 0.0, rounds,
+                    static_cast<double>(journalBytes) / 1048576.0, static_cast<double>(installBytes) / 1048576.0);
+        std::fflush(stdout);
+    }
+    std::filesystem::remove_all(root);
+    if (!allOk) {
+        std::fprintf(stderr, "an unpacking failed\n");
+        return 1;
+    }
+    return 0;
+}
