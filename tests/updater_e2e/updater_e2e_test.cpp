@@ -239,7 +239,8 @@ TEST_F(UpdaterProgram, AfterAFailedPatchTheUserClosesTheDialog)
     m_screen.RequestClose(dialog);
     EXPECT_EQ(run->WaitForExit(30), 0) << "once the lock is released the close request ends the program";
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
-    EXPECT_EQ(scene.ProcessControlCalls(), std::vector<std::string>{"-k Zentora.exe"});
+    EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
+        << "the old installation is restored whole, so the product is started again";
 }
 
 TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
