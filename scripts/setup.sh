@@ -14,7 +14,7 @@ PACKAGES=(
   libreoffice-writer-nogui wv antiword
   # test and demo peers: FTP servers, archive and database tools, a display
   python3-pyftpdlib vsftpd zip unzip sqlite3 curl
-  xvfb xauth xdotool x11-apps imagemagick dbus-x11
+  xvfb xauth xdotool x11-apps x11-utils imagemagick dbus-x11
   # fonts for the Chinese texts
   fonts-wqy-microhei fonts-noto-cjk
 )
