@@ -152,6 +152,15 @@ Memory TreeMemory(pid_t root)
     return memory;
 }
 
+// The machine's load, printed beside the figures: they mean little on a busy machine.
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five;
+    in >> one >> five;
+    return one + " " + five;
+}
+
 double MiB(long kb) { return static_cast<double>(kb) / 1024.0; }
 
 double Median(std::vector<double> values)
@@ -196,7 +205,8 @@ int main(int argc, char** argv)
     const std::string port = std::to_string(std::atoi(portLine));
     setenv("CVGLANCE_TRACE", "1", 1);
 
-    std::printf("viewer start-up, %d runs per document, FTP on 127.0.0.1:%s\n", runs, port.c_str());
+    std::printf("viewer start-up, %d runs per document, FTP on 127.0.0.1:%s, load average %s\n", runs,
+                port.c_str(), LoadAverage().c_str());
     int failures = 0;
     for (const auto& [served_name, shown] : {std::pair<std::string, std::string>{"resume.htm", "bench.htm"},
                                              {"resume.doc", "bench.html"}}) {
@@ -230,6 +240,7 @@ int main(int argc, char** argv)
                         MiB(memory.pssKb), memory.processes);
         }
     }
+    std::printf("load average at the end %s\n", LoadAverage().c_str());
     Stop(server);
     fs::remove_all(root);
     return failures == 0 ? 0 : 1;

@@ -105,12 +105,4 @@ TEST(CaptionButtons, MaximiseButtonAlternatesBetweenMaximiseAndRestore)
     EXPECT_FALSE(b.m_bMaximized);
 }
 
-TEST(CaptionButtons, HtmlViewSitsBelowTheBandInsideTheOutline)
-{
-    EXPECT_TRUE(SameRect(HtmlViewRect(800, 600), {1, 30, 799, 599}));
-    const CRect view = HtmlViewRect(800, 600);
-    EXPECT_EQ(view.Width(), 798);
-    EXPECT_EQ(view.Height(), 569);
-}
-
 }  // namespace

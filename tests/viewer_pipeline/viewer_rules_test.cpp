@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "viewer/convert_bridge.h"
 #include "viewer/cvglance_dlg.h"
 #include "viewer/document_rules.h"
 
@@ -43,26 +42,6 @@ TEST(ViewerRules, DocumentTypeIsTheLowerCasedTextAfterTheLastDot)
     }
 }
 
-TEST(ViewerRules, TypeTableConvertsWordMhtAndPdfAndShowsEverythingElse)
-{
-    const struct {
-        const char16_t* type;
-        bool convert;
-        int kind;
-    } rows[] = {
-        {u"doc", true, CONVERT_DOC},  {u"mht", true, CONVERT_MHT}, {u"pdf", true, CONVERT_PDF},
-        {u"htm", false, 0},           {u"html", false, 0},         {u"docx", false, 0},
-        {u"mhtml", false, 0},         {u"", false, 0},
-    };
-    for (const auto& row : rows) {
-        const DocumentAction action = ChooseDocumentAction(row.type);
-        EXPECT_EQ(action.convert, row.convert) << U8(row.type);
-        if (row.convert) {
-            EXPECT_EQ(action.kind, row.kind) << U8(row.type);
-        }
-    }
-}
-
 TEST(ViewerRules, NamesThatCouldLeaveTheTemporaryFolderAreUnsafe)
 {
     const struct {
@@ -76,12 +55,6 @@ TEST(ViewerRules, NamesThatCouldLeaveTheTemporaryFolderAreUnsafe)
     for (const auto& row : rows) {
         EXPECT_EQ(IsSafeFileNamePart(U16(row.text)), row.safe) << row.text;
     }
-}
-
-TEST(ViewerRules, TemporaryFilesLieInTheWorkFoldersTmp)
-{
-    EXPECT_EQ(U8(DownloadPathOf(u"/w", u"n", u"doc")), "/w\\tmp\\n.doc");
-    EXPECT_EQ(U8(ConvertedPathOf(u"/w", u"n")), "/w\\tmp\\n.html");
 }
 
 TEST(ViewerRules, SupportingFolderReplacesTheExtensionAndNeverEscapesTheDocumentsFolder)
@@ -131,8 +104,7 @@ public:
     void Navigate(const CString&) override {}
     void MessageBox(const CString&, const CString&) override {}
     void EndDialog() override {}
-    void SetWindowText(const CString& text) override { m_text = text; }
-    CString m_text;
+    void SetWindowText(const CString&) override {}
 };
 
 TEST(ViewerDialogLogic, SixArgumentsMakeTheProgramFolderTheWorkFolder)
@@ -154,16 +126,6 @@ TEST(ViewerDialogLogic, SeventhArgumentIsTheWorkFolderAndTheProgramFolderComesLa
     dlg.AppendProgramFolder(u"/opt/cv/CvGlance");
     EXPECT_EQ(U8(dlg.Arg(ARG_WORK_FOLDER)), "/data/work");
     EXPECT_EQ(U8(dlg.LoadingPagePath()), "/opt/cv\\res\\loading.htm");
-}
-
-TEST(ViewerDialogLogic, ProgressSetsTheWindowTextButKeepsTheTitle)
-{
-    NullWindow window;
-    CCvGlanceDlg dlg(window);
-    dlg.m_Args = {u"张伟", u"n", u"ftp://h/x.doc", u"u", u"p", u"21"};
-    dlg.OnDownloadProgress(42);
-    EXPECT_EQ(U8(window.m_text), "张伟  42");
-    EXPECT_EQ(U8(dlg.Title()), "张伟");
 }
 
 TEST(ViewerDialogLogic, SupportingFolderGoesOnlyWhenTheShownDocumentHasLoaded)

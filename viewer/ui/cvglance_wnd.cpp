@@ -42,19 +42,25 @@ wxImage ImageFrom(const unsigned char (&bytes)[N], wxBitmapType type)
     return wxImage(stream, type);
 }
 
-// A strip whose pure black pixels are transparent.
+// The images of a strip, each with its pure black pixels transparent. The
+// strip is cut up once here rather than at every paint.
 template <std::size_t N>
-wxBitmap StripFrom(const unsigned char (&bytes)[N])
+CImageList ImageListFrom(const unsigned char (&bytes)[N], int imageWidth)
 {
-    wxImage image = ImageFrom(bytes, wxBITMAP_TYPE_BMP);
-    if (!image.IsOk()) {
-        return {};
+    CImageList images;
+    wxImage strip = ImageFrom(bytes, wxBITMAP_TYPE_BMP);
+    if (!strip.IsOk()) {
+        return images;
     }
-    if (image.HasAlpha()) {
-        image.ClearAlpha();
+    if (strip.HasAlpha()) {
+        strip.ClearAlpha();
     }
-    image.SetMaskColour(0, 0, 0);
-    return wxBitmap(image);
+    for (int x = 0; x + imageWidth <= strip.GetWidth(); x += imageWidth) {
+        wxImage image = strip.GetSubImage(wxRect(x, 0, imageWidth, strip.GetHeight()));
+        image.SetMaskColour(0, 0, 0);
+        images.emplace_back(image);
+    }
+    return images;
 }
 
 // The title font's face, or the first installed face that has the Chinese
@@ -156,10 +162,10 @@ CCvGlanceWnd::~CCvGlanceWnd()
 
 void CCvGlanceWnd::LoadArtwork()
 {
-    m_imgMax = StripFrom(k_max_131_bmp);
-    m_imgMin = StripFrom(k_min_132_bmp);
-    m_imgClose = StripFrom(k_close_130_bmp);
-    m_imgRestore = StripFrom(k_restore_133_bmp);
+    m_imgMax = ImageListFrom(k_max_131_bmp, MAX_IMAGE_WIDTH);
+    m_imgMin = ImageListFrom(k_min_132_bmp, MIN_IMAGE_WIDTH);
+    m_imgClose = ImageListFrom(k_close_130_bmp, CLOSE_IMAGE_WIDTH);
+    m_imgRestore = ImageListFrom(k_restore_133_bmp, RESTORE_IMAGE_WIDTH);
 }
 
 void CCvGlanceWnd::CreateTitleFont()
@@ -218,20 +224,16 @@ void CCvGlanceWnd::OnPaint(wxPaintEvent& /*event*/)
 void CCvGlanceWnd::DrawCaptionButtons(wxDC& dc)
 {
     const CCaptionButtons& caption = Caption();
-    const auto draw = [&dc](const wxBitmap& strip, int width, const CRect& at, int index) {
-        if (!strip.IsOk() || strip.GetWidth() < (index + 1) * width) {
-            return;
+    const auto draw = [&dc](const CImageList& images, const CRect& at, int index) {
+        const auto i = static_cast<std::size_t>(index);
+        if (i < images.size()) {
+            dc.DrawBitmap(images[i], at.left, at.top, true);
         }
-        const wxBitmap image = strip.GetSubBitmap(wxRect(index * width, 0, width, BUTTON_IMAGE_HEIGHT));
-        dc.DrawBitmap(image, at.left, at.top, true);
     };
-    draw(m_imgClose, CLOSE_IMAGE_WIDTH, caption.m_rcClose, caption.ImageIndex(BTN_CLOSE));
-    if (caption.m_bMaximized) {
-        draw(m_imgRestore, RESTORE_IMAGE_WIDTH, caption.m_rcMax, caption.ImageIndex(BTN_MAXRESTORE));
-    } else {
-        draw(m_imgMax, MAX_IMAGE_WIDTH, caption.m_rcMax, caption.ImageIndex(BTN_MAXRESTORE));
-    }
-    draw(m_imgMin, MIN_IMAGE_WIDTH, caption.m_rcMin, caption.ImageIndex(BTN_MIN));
+    draw(m_imgClose, caption.m_rcClose, caption.ImageIndex(BTN_CLOSE));
+    draw(caption.m_bMaximized ? m_imgRestore : m_imgMax, caption.m_rcMax,
+         caption.ImageIndex(BTN_MAXRESTORE));
+    draw(m_imgMin, caption.m_rcMin, caption.ImageIndex(BTN_MIN));
 }
 
 void CCvGlanceWnd::OnSize(wxSizeEvent& /*event*/)

@@ -18,6 +18,9 @@
 class wxDC;
 class CCvGlanceWnd;
 
+// The images of one caption button, in strip order (0 pressed, 1 lit, 2 normal).
+using CImageList = std::vector<wxBitmap>;
+
 // The window operations, carried out on the window's thread while it is open.
 // Shared with the worker, so it may outlive the window; after the window has
 // gone every operation does nothing.
@@ -79,10 +82,10 @@ private:
 
     std::shared_ptr<CViewerSession> m_session;
     CHtmlCtrl m_html;
-    wxBitmap m_imgMax;
-    wxBitmap m_imgMin;
-    wxBitmap m_imgClose;
-    wxBitmap m_imgRestore;
+    CImageList m_imgMax;
+    CImageList m_imgMin;
+    CImageList m_imgClose;
+    CImageList m_imgRestore;
     wxFont m_fontTitle;
     wxRect m_rcRestored;        // where a maximised window returns to
     bool m_bDragging = false;
