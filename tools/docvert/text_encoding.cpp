@@ -88,6 +88,27 @@ std::string_view StripUtf8Bom(std::string_view text)
     return text;
 }
 
+// glibc's UTF-8 decoder lets sequences beyond U+10FFFF through. Every byte
+// that is no UTF-8 becomes U+FFFD, as broken input does in Converter::Run;
+// NUL bytes stay as they are.
+std::string RepairedUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const gchar* end = nullptr;
+        g_utf8_validate_len(text.data(), text.size(), &end);
+        const auto good = static_cast<std::size_t>(end - text.data());
+        out.append(text.substr(0, good));
+        text.remove_prefix(good);
+        if (!text.empty()) {
+            out.append(text.front() == '\0' ? std::string_view("\0", 1) : kReplacement);
+            text.remove_prefix(1);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string CanonicalCharset(std::string_view label)
@@ -114,7 +135,7 @@ std::optional<std::string> ConvertToUtf8(std::string_view bytes, std::string_vie
     if (!converter.valid()) {
         return std::nullopt;
     }
-    return converter.Run(bytes);
+    return RepairedUtf8(converter.Run(bytes));
 }
 
 std::string DecodeToUtf8(std::string_view bytes, const std::vector<std::string>& labels)
