@@ -3,6 +3,9 @@
 // every level. The converter must fail such an archive, not exhaust memory.
 #include <gtest/gtest.h>
 
+#include <glib.h>
+
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -61,6 +64,25 @@ TEST(HostileMht, PartsReferredToManyTimesStillConvertWithinTheBound)
     ASSERT_TRUE(nested.has_value()) << "frames within frames are fine while the page stays small";
     EXPECT_EQ(Occurrences(*nested, "data:text/html;charset=utf-8;base64,"), 2u)
         << "the root embeds its next frame twice (the deeper ones sit inside, encoded)";
+}
+
+// A page labelled utf-8 that holds sequences UTF-8 does not allow: beyond
+// U+10FFFF, a surrogate, an overlong form, a cut-off sequence. The page the
+// viewer is given declares utf-8, so it must be UTF-8.
+TEST(HostileMht, BytesThatAreNoUtf8BecomeReplacementCharacters)
+{
+    const std::string mht =
+        "MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary=\"B\"\r\n\r\n"
+        "--B\r\nContent-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+        "<html><body>a\xF4\x97\xAA\x88" "b\xED\xA0\x80" "c\xC0\xAF" "d\xE4\xB8" "</body></html>\r\n--B--\r\n";
+    const std::optional<std::string> page = docvert::ConvertMhtToHtml(mht);
+    ASSERT_TRUE(page.has_value());
+    std::string checked = *page;
+    std::replace(checked.begin(), checked.end(), '\0', ' ');
+    EXPECT_TRUE(g_utf8_validate_len(checked.data(), checked.size(), nullptr)) << "the page is UTF-8: " << *page;
+    EXPECT_NE(page->find("a\xEF\xBF\xBD"), std::string::npos) << "broken bytes show as U+FFFD: " << *page;
+    EXPECT_NE(page->find("b"), std::string::npos);
+    EXPECT_NE(page->find("d"), std::string::npos) << "the text after broken bytes stays";
 }
 
 }  // namespace
