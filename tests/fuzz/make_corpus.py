@@ -2,7 +2,8 @@
 """Writes the fuzz targets' seed corpora into tests/fuzz/corpus/<target>/.
 
 The seeds are kept in the repository; run this again only to change them.
-Archives are made with Python's zipfile and Info-ZIP's zip (encryption);
+Archives are made with Python's zipfile and Info-ZIP's zip (encryption, whose
+header is random: keep the committed copy unless it must change);
 hostile ones are byte-edited copies. The MHT seeds are the conversion tests'
 fixtures plus a few hand-made hostile archives.
 """
@@ -164,8 +165,12 @@ def viewer_seeds():
 
 
 def main():
-    shutil.rmtree(CORPUS, ignore_errors=True)
-    os.makedirs(os.path.join(CORPUS, "fuzz_mht"))
+    # Inputs that once found a fault (files named finding_*) are kept.
+    for target in os.listdir(CORPUS) if os.path.isdir(CORPUS) else []:
+        for name in os.listdir(os.path.join(CORPUS, target)):
+            if not name.startswith("finding_"):
+                os.remove(os.path.join(CORPUS, target, name))
+    os.makedirs(os.path.join(CORPUS, "fuzz_mht"), exist_ok=True)
     ini_seeds()
     descramble_seeds()
     version_seeds()
