@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and runs the whole test suite: once as built for
-# use, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up the machine, builds, and runs every test:
+#  1. the whole suite as built for use;
+#  2. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer;
+#  3. the threaded tests under ThreadSanitizer (scripts/tsan.sh);
+#  4. each fuzz target for a bounded time (scripts/fuzz.sh, FUZZ_SECONDS each).
 # Tests that need a display get a private X server (Xvfb).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +12,6 @@ bash scripts/setup.sh
 run_suite() {
   local dir=$1; shift
   bash scripts/build.sh "$dir" "$@"
-  # One private display for every window the tests open.
   xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "$dir" --output-on-failure -j 2 --timeout 600
 }
@@ -19,3 +21,7 @@ run_suite build
 echo "== tests under address,undefined sanitizers"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DSANITIZE=address,undefined -DMORVEX_BUILD_BENCH=OFF
+echo "== threaded tests under the thread sanitizer"
+bash scripts/tsan.sh
+echo "== fuzz targets, ${FUZZ_SECONDS:-60} s each"
+bash scripts/fuzz.sh
