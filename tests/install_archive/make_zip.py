@@ -1,8 +1,8 @@
 """Builds a ZIP archive for the archive tests from a JSON description.
 
-Usage: make_zip.py SPEC.json
+Usage: make_zip.py LAYOUT.json
 
-SPEC: {"out_hex": hex of the output path, "entries": [entry, ...]} where each entry has
+LAYOUT: {"out_hex": hex of the output path, "entries": [entry, ...]} where each entry has
   name_hex       the stored name as hex bytes (UTF-8 for non-ASCII names)
   data_hex       the content as hex bytes
   method         0 (stored) or 8 (deflated)
@@ -61,10 +61,10 @@ def encrypt(password, plain, crc):
 
 def main():
     with open(sys.argv[1], encoding="utf-8") as f:
-        spec = json.load(f)
+        layout = json.load(f)
     patches = []
-    with zipfile.ZipFile(bytes.fromhex(spec["out_hex"]).decode("utf-8"), "w") as zf:
-        for e in spec["entries"]:
+    with zipfile.ZipFile(bytes.fromhex(layout["out_hex"]).decode("utf-8"), "w") as zf:
+        for e in layout["entries"]:
             name = bytes.fromhex(e["name_hex"]).decode("utf-8")
             data = bytes.fromhex(e["data_hex"])
             info = zipfile.ZipInfo(name, tuple(e["date_time"]))
@@ -85,7 +85,7 @@ def main():
                 patches.append((info.header_offset, info.flag_bits, crc, len(data)))
             else:
                 zf.writestr(info, data)
-    with open(bytes.fromhex(spec["out_hex"]).decode("utf-8"), "r+b") as f:
+    with open(bytes.fromhex(layout["out_hex"]).decode("utf-8"), "r+b") as f:
         for offset, flags, crc, size in patches:
             f.seek(offset + 6)
             f.write(struct.pack("<H", flags))

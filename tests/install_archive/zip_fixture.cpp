@@ -93,12 +93,12 @@ void MakeZip(const std::filesystem::path& out, const std::vector<Item>& items)
         json += (i ? "," : "") + EntryJson(items[i]);
     }
     json += "]}";
-    const std::filesystem::path spec = out.string() + ".json";
-    testsupport::WriteFileBytes(spec, json);
+    const std::filesystem::path layout = out.string() + ".json";
+    testsupport::WriteFileBytes(layout, json);
     const std::string script = std::string(MORVEX_SOURCE_DIR) + "/tests/install_archive/make_zip.py";
-    ASSERT_EQ(Run(std::string(MORVEX_PYTHON) + " " + Quote(script) + " " + Quote(spec.string())), 0)
+    ASSERT_EQ(Run(std::string(MORVEX_PYTHON) + " " + Quote(script) + " " + Quote(layout.string())), 0)
         << "Python's zipfile should build " << out;
-    std::filesystem::remove(spec);
+    std::filesystem::remove(layout);
 }
 
 void MakeEncryptedZip(const std::filesystem::path& out,
