@@ -25,12 +25,11 @@ bool IsUtf8(std::string text)
     return g_utf8_validate_len(text.data(), text.size(), nullptr);
 }
 
-bool DeclaresUtf8(const std::string& page)
+bool DeclaresUtf8(std::string page)
 {
-    gchar* lower = g_ascii_strdown(page.data(), static_cast<gssize>(page.size()));
-    const bool found = std::string_view(lower, page.size()).find("utf-8") != std::string_view::npos;
-    g_free(lower);
-    return found;
+    std::transform(page.begin(), page.end(), page.begin(),
+                   [](char c) { return static_cast<char>(g_ascii_tolower(c)); });
+    return page.find("utf-8") != std::string::npos;
 }
 
 }  // namespace
