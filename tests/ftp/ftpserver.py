@@ -25,6 +25,10 @@ so that each test scripts the failure it needs:
   --command-log FILE    append every command line received (and "# connect" /
                         "# disconnect" per session) to FILE, flushed at once
 
+  --parent PID          end together with process PID: a test that dies in the
+                        middle must not leave a server behind holding its
+                        output open
+
 Run it with /usr/bin/python3: the pyftpdlib it needs is the system's package.
 """
 
@@ -220,12 +224,26 @@ def parse_arguments(argv):
     parser.add_argument("--extra-bytes", type=int, default=0)
     parser.add_argument("--endless", action="store_true")
     parser.add_argument("--command-log")
+    parser.add_argument("--parent", type=int, help="end when this process ends")
     parser.add_argument("--quiet", action="store_true", help="log warnings only")
     return parser.parse_args(argv)
 
 
+def end_with_parent(parent):
+    """Have the kernel kill us when the process that started us goes away."""
+    import ctypes
+    PR_SET_PDEATHSIG = 1
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL, 0, 0, 0)
+    # It may have gone already, before the request above took effect.
+    if os.getppid() != parent:
+        sys.exit(1)
+
+
 def main(argv):
     args = parse_arguments(argv)
+    if args.parent is not None:
+        end_with_parent(args.parent)
     logging.basicConfig(level=logging.WARNING if args.quiet else logging.INFO,
                         format="ftpserver: %(message)s", stream=sys.stderr)
 

@@ -32,7 +32,8 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
                                      "--user", options.user,
                                      "--password", options.password,
                                      "--command-log", commandLog,
-                                     "--quiet"};
+                                     "--quiet",
+                                     "--parent", std::to_string(getpid())};
     if (options.dropAfterBytes >= 0) {
         args.insert(args.end(), {"--drop-after", std::to_string(options.dropAfterBytes)});
     }

@@ -35,6 +35,9 @@ ProgramRun::ProgramRun(const std::filesystem::path& program, const std::vector<s
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
+    // Standard output goes to the same file: nothing the program or its children
+    // leave running may hold the test runner's output open.
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
     if (posix_spawn(&m_pid, argvPointers[0], &actions, nullptr, argvPointers.data(), envPointers.data()) != 0) {
         m_pid = -1;
     }

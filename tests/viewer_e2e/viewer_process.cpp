@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,9 +24,15 @@ ViewerProcess::ViewerProcess(const std::string& program, const std::vector<std::
     }
     argv.push_back(nullptr);
 
+    const pid_t parent = getpid();
     m_pid = fork();
     if (m_pid == 0) {
         setpgid(0, 0);
+        // If the test process dies in the middle, the viewer goes with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);
+        }
         const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (log >= 0) {
             dup2(log, STDOUT_FILENO);
