@@ -243,6 +243,32 @@ TEST_F(UpdaterProgram, AfterAFailedPatchTheUserClosesTheDialog)
         << "the old installation is restored whole, so the product is started again";
 }
 
+TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTheProgram)
+{
+    RequireDisplay();
+    UpdateSceneOptions options;
+    options.zeroFileBytes = 32u << 20;  // unpacks past the limit below; everything else stays under it
+    UpdateScene scene(options);
+    Prepare(scene, true);
+    ProgramRun run("/usr/bin/prlimit",
+                   {"--fsize=" + std::to_string(8u << 20), (scene.Install() / "MorvexUpdate").string()}, true,
+                   m_stderr);
+    ASSERT_GT(run.pid(), 0);
+
+    const unsigned long box = m_screen.WaitForWindow(run.pid(), "升级失败", 60);
+    ASSERT_NE(box, 0u) << "the failure message did not appear; still running: " << run.Running();
+    Shoot(box, "box");
+    PressKey(box, "Return");
+    const unsigned long dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10);
+    ASSERT_NE(dialog, 0u);
+    m_screen.RequestClose(dialog);
+    EXPECT_EQ(run.WaitForExit(30), 0);
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
+    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "zeros.bin")) << "the cut-off file must not stay";
+    EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+    EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}));
+}
+
 TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
 {
     UpdateSceneOptions options;

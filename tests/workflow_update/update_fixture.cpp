@@ -134,6 +134,9 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_productCode(opti
     }
     testsupport::WriteFileBytes(content / "docs" / "readme.txt", "version " + options.offeredVersion);
     testsupport::WriteFileBytes(content / "payload.bin", PseudoRandomBytes(1 << 20));
+    if (options.zeroFileBytes > 0) {
+        testsupport::WriteFileBytes(content / "zeros.bin", std::string(options.zeroFileBytes, '\0'));
+    }
 
     const std::vector<std::string> login = {"--host", m_server->hostPort(), "--user", m_server->user(),
                                             "--password", m_server->password()};

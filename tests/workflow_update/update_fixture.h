@@ -61,6 +61,9 @@ struct UpdateSceneOptions {
     std::string offeredVersion = "1.0.0.12";
     // ANSI (code page 936) bytes of the update's "ini/update.sql"; empty: none.
     std::string scriptUtf8 = "INSERT INTO people VALUES('新同事');";
+    // A file "zeros.bin" of this many zero bytes in the update (it packs to
+    // almost nothing); 0: none.
+    std::size_t zeroFileBytes = 0;
     testsupport::FtpServerOptions server;
 };
 

@@ -1,5 +1,6 @@
 // MorvexUpdate: checks the installation against the server and, when an update
 // is due, runs the update dialog. Takes no command line.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -23,6 +24,10 @@ int GiveUp(CMyUpdateDlg& dlg, const char* why)
 
 int main(int, char** argv)
 {
+    // A write past the process's file-size limit then fails like a full disk
+    // does, and the update rolls back and says so, instead of the signal
+    // ending the process halfway through the installation.
+    std::signal(SIGXFSZ, SIG_IGN);
     auto dlg = std::make_unique<CMyUpdateDlg>(g_FtpTransfer);
     // The check runs before any window exists, so that the run that finds no
     // update (nearly every run) needs no display and loads no toolkit.
