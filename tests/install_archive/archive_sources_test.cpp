@@ -252,3 +252,46 @@ TEST_F(ArchiveSources, EncryptedEntryCheckedAgainstTheCrcReadsIntoMemory)
 }
 
 }  // namespace
+
+// File sources read through a window of recent bytes: headers and data that
+// straddle its edges, reads bigger than it, and an archive that does not start
+// at the file's beginning must all come out byte for byte.
+TEST_F(ArchiveSources, FileSourcesGiveEveryByteOfManyEntriesOfMixedSizes)
+{
+    std::vector<Item> items;
+    std::vector<std::string> contents;
+    for (unsigned i = 0; i < 300; ++i) {
+        const std::size_t size = i == 150 ? 200000 : (i * 37u) % 1500;
+        contents.push_back(Pattern(size, i + 1));
+        items.push_back(File("dir" + std::to_string(i % 7) + "/entry" + std::to_string(i) + ".bin", contents.back(),
+                             i % 3 == 0 ? 0 : 8));
+    }
+    MakeZip(zip, items);
+    const std::string prefix(70001, 'P');
+    const auto combined = temp.path() / "combined.bin";
+    WriteFileBytes(combined, prefix + ReadFileBytes(zip));
+
+    const auto check = [&](ArchiveHandle* archive, const std::string& what) {
+        SCOPED_TRACE(what);
+        ASSERT_NE(archive, nullptr);
+        ArchiveEntry entry;
+        ASSERT_EQ(ArchiveGetEntry(archive, -1, &entry), ARC_OK);
+        ASSERT_EQ(entry.number, static_cast<std::int32_t>(items.size()));
+        // Backwards, so that every query moves the reading position back.
+        for (std::int32_t i = entry.number - 1; i >= 0; --i) {
+            ASSERT_EQ(ArchiveGetEntry(archive, i, &entry), ARC_OK);
+            std::string out;
+            ReadToMemory(archive, i, 4099, entry.unpackedSize, out);
+            ASSERT_EQ(out, contents[static_cast<std::size_t>(i)]) << "entry " << i;
+        }
+        EXPECT_EQ(ArchiveClose(archive), ARC_OK);
+    };
+    check(ArchiveOpen(U16(zip.string()), nullptr), "file by name");
+
+    const int fd = ::open(combined.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::lseek(fd, static_cast<off_t>(prefix.size()), SEEK_SET), static_cast<off_t>(prefix.size()));
+    platform::FileHandle handle = fd;
+    check(ArchiveOpenSource(&handle, 0, ARC_KIND_HANDLE, nullptr), "descriptor after a prefix");
+    ::close(fd);
+}

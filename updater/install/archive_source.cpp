@@ -70,6 +70,9 @@ void CArchiveSource::Release()
     m_ownsFile = false;
     m_memory = nullptr;
     m_memoryLength = 0;
+    m_window.clear();
+    m_window.shrink_to_fit();
+    m_windowLength = 0;
 }
 
 bool CArchiveSource::Size(std::uint64_t& size) const
@@ -112,8 +115,7 @@ uLong ZCALLBACK CArchiveSource::Read(voidpf opaque, voidpf /*stream*/, void* buf
         self->m_failed = true;
         return 0;
     }
-    const std::int64_t got = platform::ReadFileAt(self->m_file, buffer, size,
-                                                  self->m_start + static_cast<std::int64_t>(self->m_position));
+    const std::int64_t got = self->ReadFile(static_cast<unsigned char*>(buffer), size);
     if (got < 0) {
         self->m_failed = true;
         return 0;
@@ -121,6 +123,46 @@ uLong ZCALLBACK CArchiveSource::Read(voidpf opaque, voidpf /*stream*/, void* buf
     self->m_position += static_cast<std::uint64_t>(got);
     self->m_failed = static_cast<uLong>(got) < size;
     return static_cast<uLong>(got);
+}
+
+std::int64_t CArchiveSource::ReadFile(unsigned char* buffer, std::uint64_t size)
+{
+    constexpr std::size_t kWindowSize = 64 * 1024;
+    const auto at = [this](std::uint64_t position) {
+        return m_start + static_cast<std::int64_t>(position);
+    };
+    const bool inWindow = m_position >= m_windowStart && m_position - m_windowStart < m_windowLength;
+    if (!inWindow && size >= kWindowSize) {
+        // Entry data in large pieces: straight into the caller's buffer.
+        return platform::ReadFileAt(m_file, buffer, size, at(m_position));
+    }
+    if (!inWindow) {
+        m_window.resize(kWindowSize);
+        m_windowLength = 0;
+        const std::int64_t got = platform::ReadFileAt(m_file, m_window.data(), kWindowSize, at(m_position));
+        if (got < 0) {
+            return got;
+        }
+        m_windowStart = m_position;
+        m_windowLength = static_cast<std::size_t>(got);
+        if (m_windowLength == 0) {
+            return 0;  // end of the file
+        }
+    }
+    const std::size_t offset = static_cast<std::size_t>(m_position - m_windowStart);
+    const std::size_t fromWindow =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, m_windowLength - offset));
+    std::memcpy(buffer, m_window.data() + offset, fromWindow);
+    if (fromWindow == size) {
+        return static_cast<std::int64_t>(fromWindow);
+    }
+    // The rest lies past the window: read it directly, after what was copied.
+    const std::int64_t rest = platform::ReadFileAt(m_file, buffer + fromWindow, size - fromWindow,
+                                                   at(m_position + fromWindow));
+    if (rest < 0) {
+        return rest;
+    }
+    return static_cast<std::int64_t>(fromWindow) + rest;
 }
 
 uLong ZCALLBACK CArchiveSource::Write(voidpf /*opaque*/, voidpf /*stream*/, const void* /*buffer*/, uLong /*size*/)

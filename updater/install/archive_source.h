@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/file_input.h"
 #include "updater/install/archive.h"
@@ -46,6 +47,9 @@ private:
     static int ZCALLBACK Error(voidpf opaque, voidpf stream);
 
     bool Size(std::uint64_t& size) const;
+    // Reads from a file source at the current position, through the window
+    // below: minizip asks for headers a few bytes at a time.
+    std::int64_t ReadFile(unsigned char* buffer, std::uint64_t size);
 
     std::int32_t m_kind = 0;
     platform::FileHandle m_file = platform::kInvalidFileHandle;
@@ -55,6 +59,11 @@ private:
     std::uint64_t m_memoryLength = 0;
     std::uint64_t m_position = 0;  // from the archive's start
     bool m_failed = false;
+    // The last stretch read from a file source, from m_windowStart (archive
+    // offset); reads that fit in it are served from memory.
+    std::vector<unsigned char> m_window;
+    std::uint64_t m_windowStart = 0;
+    std::size_t m_windowLength = 0;
 };
 
 }  // namespace archive
