@@ -127,6 +127,22 @@ bool DurableLog::Append(const std::string& line)
     return WriteFully(m_fd, record.data(), record.size()) && ::fdatasync(m_fd) == 0;
 }
 
+bool DurableLog::AppendAll(const std::vector<std::string>& lines)
+{
+    if (m_fd < 0) {
+        return false;
+    }
+    if (lines.empty()) {
+        return true;
+    }
+    std::string records;
+    for (const std::string& line : lines) {
+        records += line;
+        records += '\n';
+    }
+    return WriteFully(m_fd, records.data(), records.size()) && ::fdatasync(m_fd) == 0;
+}
+
 void DurableLog::Close()
 {
     if (m_fd >= 0) {

@@ -256,6 +256,9 @@ bool CUpdateJournal::Begin(const CString& installDir, std::int32_t product)
     m_nProduct = product;
     m_nKept = 0;
     m_recorded.clear();
+    m_bBatch = false;
+    m_bBatchKept = false;
+    m_batch.clear();
     platform::RemoveTree(JournalDir(installDir) + kRetiredSuffix);
     if (platform::PathExists(JournalDir(installDir))) {
         return false;  // an unfinished one that could not be undone
@@ -299,7 +302,7 @@ bool CUpdateJournal::RecordNewDirectories(const CString& base, const CString& di
         if (m_recorded.count(path) != 0 || platform::PathExists(path)) {
             continue;
         }
-        if (!m_log.Append("D " + Escape(platform::Utf16ToUtf8(path)))) {
+        if (!Record("D " + Escape(platform::Utf16ToUtf8(path)))) {
             return false;
         }
         m_recorded.insert(path);
@@ -324,16 +327,44 @@ bool CUpdateJournal::KeepBeforeWrite(const CString& fullPath)
     } else {
         const std::string number = std::to_string(++m_nKept);
         const CString kept = m_strDir + kKeptFolder + u"\\" + platform::Utf8ToUtf16(number);
-        if (!platform::KeepFileAside(fullPath, kept) || !platform::SyncDirectory(m_strDir + kKeptFolder)) {
+        if (!platform::KeepFileAside(fullPath, kept) ||
+            (!m_bBatch && !platform::SyncDirectory(m_strDir + kKeptFolder))) {
             return false;
         }
+        m_bBatchKept = m_bBatchKept || m_bBatch;
         record = "K " + number + " " + Escape(platform::Utf16ToUtf8(fullPath));
     }
-    if (!m_log.Append(record)) {
+    if (!Record(record)) {
         return false;
     }
     m_recorded.insert(fullPath);
     return true;
+}
+
+void CUpdateJournal::BeginBatch()
+{
+    m_bBatch = true;
+    m_bBatchKept = false;
+    m_batch.clear();
+}
+
+bool CUpdateJournal::EndBatch()
+{
+    m_bBatch = false;
+    const bool written = m_bActive && (!m_bBatchKept || platform::SyncDirectory(m_strDir + kKeptFolder)) &&
+                         m_log.AppendAll(m_batch);
+    m_batch.clear();
+    m_bBatchKept = false;
+    return written;
+}
+
+bool CUpdateJournal::Record(const std::string& record)
+{
+    if (m_bBatch) {
+        m_batch.push_back(record);
+        return true;
+    }
+    return m_log.Append(record);
 }
 
 bool CUpdateJournal::KeepDatabase(const std::string& dbPathUtf8, std::string* errorUtf8)

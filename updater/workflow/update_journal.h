@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/durable_file.h"
 #include "platform/types.h"
@@ -56,6 +57,13 @@ public:
     // could not be kept (the file must then not be written).
     bool KeepBeforeWrite(const CString& fullPath);
 
+    // Between these two, what the two calls above record is gathered and
+    // reaches the disk only in EndBatch, with one flush of the kept files'
+    // folder and one of the log, instead of two per file. Nothing recorded in
+    // a batch may be written before EndBatch returned true.
+    void BeginBatch();
+    bool EndBatch();
+
     // Called before the patch: copies the database (UTF-8 path as the patch
     // runner takes it) into the journal, or records that there is none. False
     // with *errorUtf8 set when the copy cannot be made.
@@ -82,6 +90,8 @@ public:
 
 private:
     bool WritePhase(JournalPhase phase);
+    // Appends a record to the log now, or to the batch while one is open.
+    bool Record(const std::string& record);
 
     CString m_strInstallDir;
     CString m_strDir;  // the journal folder, with a trailing separator
@@ -90,4 +100,7 @@ private:
     unsigned m_nKept = 0;
     std::set<CString> m_recorded;
     platform::DurableLog m_log;
+    bool m_bBatch = false;
+    bool m_bBatchKept = false;  // a file was kept aside in the open batch
+    std::vector<std::string> m_batch;
 };

@@ -66,7 +66,10 @@ bool JournalEntry(CUpdateJournal& journal, const CString& base, const ArchiveEnt
 
 // Unpacks every entry over the installation, each one journaled before it is
 // written; false as soon as the archive cannot be opened, an entry cannot be
-// read or written, or its old content cannot be kept.
+// read or written, or its old content cannot be kept. Every entry is journaled
+// first, in one batch, so that the journal reaches the disk once for the whole
+// archive rather than twice per file; an entry the first pass could not reach
+// is journaled on its own just before it is written.
 bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJournal& journal)
 {
     CString base = baseDir;
@@ -81,6 +84,16 @@ bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJo
     ArchiveEntry entry;
     ArchiveGetEntry(archive, -1, &entry);
     const std::int32_t count = entry.number;
+    journal.BeginBatch();
+    bool kept = true;
+    for (std::int32_t index = 0; kept && index < count; ++index) {
+        if (ArchiveGetEntry(archive, index, &entry) != ARC_OK) {
+            break;  // the loop below stops there too, and reports it
+        }
+        kept = JournalEntry(journal, base, entry);
+    }
+    complete = journal.EndBatch() && kept && complete;
+    CUpdateJournal::Checkpoint();
     for (std::int32_t index = 0; complete && index < count; ++index) {
         complete = ArchiveGetEntry(archive, index, &entry) == ARC_OK && JournalEntry(journal, base, entry) &&
                    ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
