@@ -4,8 +4,11 @@
 // the program reports loaded.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +59,15 @@ fs::path ShotFolder()
     const fs::path folder = fs::path(MORVEX_BINARY_DIR) / "tests" / "viewer_e2e" / "shots" / name;
     fs::create_directories(folder);
     return folder;
+}
+
+// A file's text; empty when it is not there (yet, or any more).
+std::string ReadIfThere(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return in ? text.str() : std::string();
 }
 
 class ViewerE2eTest : public ::testing::Test {
@@ -429,6 +441,46 @@ TEST_F(ViewerE2eTest, ClosingDuringADownloadEndsTheViewerWithoutWaitingForIt)
     Xdo("mousemove " + At(773, 10) + " click 1");
     EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "the viewer waited for its download";
     EXPECT_TRUE(m_viewer->ExitedNormally()) << "the viewer crashed on the way out";
+}
+
+TEST_F(ViewerE2eTest, ClosingDuringAConversionEndsTheConverterToo)
+{
+    // An office that never finishes, in place of the real one.
+    testsupport::TempDir fakeBin;
+    const fs::path pidFile = fakeBin.path() / "office.pid";
+    testsupport::WriteFileBytes(fakeBin.path() / "soffice",
+                                "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 600\n");
+    fs::permissions(fakeBin.path() / "soffice", fs::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    setenv("PATH", (fakeBin.path().string() + ":" + oldPath).c_str(), 1);
+    Serve("resume.doc", "resume.doc");
+    Start("resume.doc");
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_TRUE(FindWindow());
+
+    pid_t office = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string text = ReadIfThere(pidFile);
+            office = text.empty() ? 0 : static_cast<pid_t>(std::atoi(text.c_str()));
+            return office > 0;
+        },
+        30s))
+        << "the converter did not start; log:\n" << m_viewer->Log();
+    Xdo("mousemove " + At(773, 10) + " click 1");
+    ASSERT_TRUE(m_viewer->WaitForExit(10s)) << "the viewer waited for its conversion";
+    EXPECT_TRUE(m_viewer->ExitedNormally());
+    // Gone, or a zombie nobody has reaped yet.
+    const auto alive = [&] {
+        const std::string stat = ReadIfThere("/proc/" + std::to_string(office) + "/stat");
+        const std::size_t close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+    };
+    EXPECT_TRUE(WaitUntil([&] { return !alive(); }, 10s))
+        << "the converter (pid " << office << ") outlived the viewer";
+    if (alive()) {
+        kill(office, SIGKILL);
+    }
 }
 
 TEST_F(ViewerE2eTest, FailedDownloadShowsItsBoxAndTheViewerEndsWhenItIsAnswered)

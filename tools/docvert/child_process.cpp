@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -128,6 +130,37 @@ bool WaitForEnd(pid_t pid, std::chrono::milliseconds limit, siginfo_t& info)
     }
 }
 
+// The process groups of the converters running now. A host that ends while a
+// conversion runs (the viewer closed in the middle of one) leaves the waiting
+// thread behind; the converters are ended with the host instead of running on
+// to their own end, which a document that hangs them would never reach.
+std::array<std::atomic<pid_t>, 32> g_runningGroups{};
+
+struct EndRunningGroupsAtExit {
+    ~EndRunningGroupsAtExit()
+    {
+        for (std::atomic<pid_t>& group : g_runningGroups) {
+            const pid_t pid = group.exchange(0);
+            if (pid > 0) {
+                kill(-pid, SIGKILL);
+            }
+        }
+    }
+} g_endRunningGroupsAtExit;
+
+// The slot `pid` was noted in; null when all are taken (that child is then
+// only ended by its time limit, as before the host ends).
+std::atomic<pid_t>* NoteRunning(pid_t pid)
+{
+    for (std::atomic<pid_t>& group : g_runningGroups) {
+        pid_t expected = 0;
+        if (group.compare_exchange_strong(expected, pid)) {
+            return &group;
+        }
+    }
+    return nullptr;
+}
+
 void Reap(pid_t pid)
 {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -156,6 +189,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
         return result;
     }
 
+    std::atomic<pid_t>* const noted = NoteRunning(pid);
     siginfo_t info;
     if (!WaitForEnd(pid, options.timeLimit, info)) {
         result.outcome = ChildOutcome::TimedOut;
@@ -166,6 +200,9 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
         result.outcome = ChildOutcome::Signalled;
     }
     kill(-pid, SIGKILL);
+    if (noted != nullptr) {
+        noted->store(0);
+    }
     Reap(pid);
     return result;
 }

@@ -33,7 +33,8 @@ struct ChildResult {
 // its own process group, and waits for it at most options.timeLimit. Whatever
 // the outcome, every process left in that group is sent SIGKILL before this
 // returns, so no helper of the child outlives the conversion (the kernel ends
-// them a moment later).
+// them a moment later). Should the host process end normally (exit, or the
+// library unloaded) while a child runs, that child's group is killed as well.
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options);
 
 }  // namespace docvert
