@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/archive_bench_options.h"
 #include "platform/codepage.h"
 #include "updater/install/archive.h"
 #include "updater/install/archive_paths.h"
@@ -89,31 +90,19 @@ double Median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
-    int files = 2000;
-    int megabytes = 500;
-    int rounds = 3;
-    std::string workdir = std::filesystem::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--files") {
-            files = std::atoi(argv[i + 1]);
-        } else if (option == "--megabytes") {
-            megabytes = std::atoi(argv[i + 1]);
-        } else if (option == "--rounds") {
-            rounds = std::atoi(argv[i + 1]);
-        } else if (option == "--workdir") {
-            workdir = argv[i + 1];
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", option.c_str());
-            return 2;
-        }
+    bench::ArchiveBenchOptions options;
+    options.rounds = 3;
+    if (!bench::ParseArchiveBenchOptions(argc, argv, options)) {
+        return 2;
     }
-    std::string pattern = workdir + "/bench-journal-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
+    const int files = options.files;
+    const int megabytes = options.megabytes;
+    const int rounds = options.rounds;
+    const std::optional<std::filesystem::path> scratch = bench::MakeScratchFolder(options.workdir, "journal");
+    if (!scratch) {
         return 1;
     }
-    const std::filesystem::path root = pattern;
+    const std::filesystem::path root = *scratch;
     const std::filesystem::path archive = root / "bench.zip";
     const std::string build = std::string(MORVEX_PYTHON) + " '" + MORVEX_SOURCE_DIR +
                               "/bench/extract/make_archive.py' '" + archive.string() + "' --files " +
