@@ -18,8 +18,6 @@
 
 #include "bench/common/archive_bench_options.h"
 #include "platform/codepage.h"
-#include "updater/install/archive.h"
-#include "updater/install/archive_paths.h"
 #include "updater/workflow/update_journal.h"
 
 namespace {
@@ -53,24 +51,8 @@ Outcome Unpack(const std::filesystem::path& archivePath, const std::filesystem::
         outcome.ok = false;
         return outcome;
     }
-    ArchiveHandle* archive = ArchiveOpen(platform::Utf8ToUtf16(archivePath.string()), nullptr);
-    ArchiveSetBaseDir(archive, base);
-    ArchiveEntry entry;
-    ArchiveGetEntry(archive, -1, &entry);
-    const std::int32_t count = entry.number;
-    for (std::int32_t index = 0; outcome.ok && index < count; ++index) {
-        outcome.ok = ArchiveGetEntry(archive, index, &entry) == ARC_OK;
-        if (outcome.ok && journaled) {
-            // As the update sequence does before each entry.
-            CString directoryPart;
-            CString filePart;
-            archive::SplitTargetName(CString(entry.path), directoryPart, filePart);
-            outcome.ok = journal.RecordNewDirectories(base, directoryPart) &&
-                         journal.KeepBeforeWrite(base + directoryPart + filePart);
-        }
-        outcome.ok = outcome.ok && ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
-    }
-    ArchiveClose(archive);
+    // The update sequence's own unpacking, journaled as it journals.
+    outcome.ok = UnpackArchive(platform::Utf8ToUtf16(archivePath.string()), base, journaled ? &journal : nullptr);
     if (journaled) {
         outcome.journalBytes = AllocatedBytes(installDir / platform::Utf16ToUtf8(UPDATE_JOURNAL_FOLDER));
         journal.SetPhase(JournalPhase::Committed);
@@ -141,7 +123,7 @@ int main(int argc, char** argv)
         }
         const double without = Median(plain);
         const double with = Median(journaled);
-        std::printf("%s: without journal %.3f s, with journal %.3f s (+%.0f%%), median of %d; "
+        std::printf("%s: without journal %.3f s, with journal %.3f s (%+.0f%%), median of %d; "
                     "journal at its largest %.1f MB next to an installation of %.1f MB\n",
                     replacing ? "every entry replaces a file" : "every entry creates a file", without, with,
                     without > 0 ? (with / without - 1) * 100 : 0.0, rounds,

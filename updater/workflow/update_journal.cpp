@@ -9,6 +9,8 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "updater/install/archive.h"
+#include "updater/install/archive_paths.h"
 #include "updater/install/update_db.h"
 #include "updater/workflow/manifest.h"
 
@@ -221,6 +223,25 @@ bool RollBackJournal(const CString& installDir, unsigned long pid)
     return true;
 }
 
+// Tells the journal what the entry is about to write, as the archive component
+// will build its target under `base`. Names the component refuses write
+// nothing and need no record.
+bool JournalEntry(CUpdateJournal& journal, const CString& base, const ArchiveEntry& entry)
+{
+    const CString name(entry.path);
+    if (archive::IsAbsoluteName(name) || archive::HasParentComponent(name)) {
+        return true;
+    }
+    if ((entry.attributes & ARC_ATTR_DIRECTORY) != 0) {
+        return journal.RecordNewDirectories(base, name);
+    }
+    CString directoryPart;
+    CString filePart;
+    archive::SplitTargetName(name, directoryPart, filePart);
+    return journal.RecordNewDirectories(base, directoryPart) &&
+           journal.KeepBeforeWrite(base + directoryPart + filePart);
+}
+
 }  // namespace
 
 void CUpdateJournal::Checkpoint()
@@ -429,4 +450,40 @@ JournalRecovery CUpdateJournal::Recover(const CString& installDir)
     }
     recovery.clean = RollBackJournal(installDir, phase.pid);
     return recovery;
+}
+
+bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJournal* journal)
+{
+    CString base = baseDir;
+    if (!base.empty() && base.back() != u'/' && base.back() != u'\\') {
+        base += u'\\';
+    }
+    ArchiveHandle* archive = ArchiveOpen(archivePath, nullptr);
+    if (archive == nullptr) {
+        return false;
+    }
+    bool complete = ArchiveSetBaseDir(archive, baseDir) == ARC_OK;
+    ArchiveEntry entry;
+    ArchiveGetEntry(archive, -1, &entry);
+    const std::int32_t count = entry.number;
+    if (journal != nullptr) {
+        journal->BeginBatch();
+        bool kept = true;
+        for (std::int32_t index = 0; kept && index < count; ++index) {
+            if (ArchiveGetEntry(archive, index, &entry) != ARC_OK) {
+                break;  // the loop below stops there too, and reports it
+            }
+            kept = JournalEntry(*journal, base, entry);
+        }
+        complete = journal->EndBatch() && kept && complete;
+        CUpdateJournal::Checkpoint();
+    }
+    for (std::int32_t index = 0; complete && index < count; ++index) {
+        complete = ArchiveGetEntry(archive, index, &entry) == ARC_OK &&
+                   (journal == nullptr || JournalEntry(*journal, base, entry)) &&
+                   ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
+        CUpdateJournal::Checkpoint();
+    }
+    ArchiveClose(archive);
+    return complete;
 }

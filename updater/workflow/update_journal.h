@@ -104,3 +104,12 @@ private:
     bool m_bBatchKept = false;  // a file was kept aside in the open batch
     std::vector<std::string> m_batch;
 };
+
+// Unpacks every entry of the archive at `archivePath` over `baseDir`; false as
+// soon as the archive cannot be opened, an entry cannot be read or written, or
+// an old content cannot be kept. With a journal, every entry is journaled
+// first, in one batch, so that the journal reaches the disk once for the whole
+// archive rather than twice per file; an entry that first pass could not read
+// is journaled on its own just before it would be written. Without one (null)
+// the entries are simply written.
+bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJournal* journal);

@@ -8,8 +8,6 @@
 #include "platform/process.h"
 #include "transfer/ftp_transfer.h"
 #include "updater/install/ansi_text.h"
-#include "updater/install/archive.h"
-#include "updater/install/archive_paths.h"
 #include "updater/install/update_db.h"
 #include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
@@ -43,64 +41,6 @@ void RemoveWorkDirectories()
     for (const char16_t* name : kWorkDirectories) {
         platform::RemoveDirectoryW(name);
     }
-}
-
-// Tells the journal what the entry is about to write, as the archive component
-// will build its target under `base`. Names the component refuses write
-// nothing and need no record.
-bool JournalEntry(CUpdateJournal& journal, const CString& base, const ArchiveEntry& entry)
-{
-    const CString name(entry.path);
-    if (archive::IsAbsoluteName(name) || archive::HasParentComponent(name)) {
-        return true;
-    }
-    if ((entry.attributes & ARC_ATTR_DIRECTORY) != 0) {
-        return journal.RecordNewDirectories(base, name);
-    }
-    CString directoryPart;
-    CString filePart;
-    archive::SplitTargetName(name, directoryPart, filePart);
-    return journal.RecordNewDirectories(base, directoryPart) &&
-           journal.KeepBeforeWrite(base + directoryPart + filePart);
-}
-
-// Unpacks every entry over the installation, each one journaled before it is
-// written; false as soon as the archive cannot be opened, an entry cannot be
-// read or written, or its old content cannot be kept. Every entry is journaled
-// first, in one batch, so that the journal reaches the disk once for the whole
-// archive rather than twice per file; an entry the first pass could not reach
-// is journaled on its own just before it is written.
-bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJournal& journal)
-{
-    CString base = baseDir;
-    if (!base.empty() && base.back() != u'/' && base.back() != u'\\') {
-        base += u'\\';
-    }
-    ArchiveHandle* archive = ArchiveOpen(archivePath, nullptr);
-    if (archive == nullptr) {
-        return false;
-    }
-    bool complete = ArchiveSetBaseDir(archive, baseDir) == ARC_OK;
-    ArchiveEntry entry;
-    ArchiveGetEntry(archive, -1, &entry);
-    const std::int32_t count = entry.number;
-    journal.BeginBatch();
-    bool kept = true;
-    for (std::int32_t index = 0; kept && index < count; ++index) {
-        if (ArchiveGetEntry(archive, index, &entry) != ARC_OK) {
-            break;  // the loop below stops there too, and reports it
-        }
-        kept = JournalEntry(journal, base, entry);
-    }
-    complete = journal.EndBatch() && kept && complete;
-    CUpdateJournal::Checkpoint();
-    for (std::int32_t index = 0; complete && index < count; ++index) {
-        complete = ArchiveGetEntry(archive, index, &entry) == ARC_OK && JournalEntry(journal, base, entry) &&
-                   ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
-        CUpdateJournal::Checkpoint();
-    }
-    ArchiveClose(archive);
-    return complete;
 }
 
 struct PatchOutcome {
@@ -175,7 +115,7 @@ bool CMyUpdateDlg::DownloadAndUnpack()
     const bool downloaded = m_transfer.DownloadFile(remotePath, archivePath) != FALSE;
     CUpdateJournal::Checkpoint();
     const bool unpacked =
-        downloaded && m_journal.SetPhase(JournalPhase::Unpacking) && UnpackArchive(archivePath, m_strInstallDir, m_journal);
+        downloaded && m_journal.SetPhase(JournalPhase::Unpacking) && UnpackArchive(archivePath, m_strInstallDir, &m_journal);
     platform::DeleteFileW(archivePath);
     CUpdateJournal::Checkpoint();
     return unpacked;
