@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/file_output.h"
 #include "platform/files.h"
 
 namespace platform {
@@ -25,67 +26,16 @@ std::string DirectoryOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteFully(int fd, const char* data, std::size_t size)
+// Flushes a file's content, or a directory's entries, to the disk.
+bool SyncNative(const std::string& path)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-bool SyncNativeDirectory(const std::string& directory)
-{
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
     return synced;
-}
-
-bool CopyRegularFile(const std::string& from, const std::string& to, mode_t mode)
-{
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        return false;
-    }
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    std::vector<char> buffer(1 << 16);
-    bool copied = true;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            copied = got == 0;
-            break;
-        }
-        if (!WriteFully(out, buffer.data(), static_cast<std::size_t>(got))) {
-            copied = false;
-            break;
-        }
-    }
-    copied = copied && ::fsync(out) == 0;
-    copied = ::close(out) == 0 && copied;
-    ::close(in);
-    if (!copied) {
-        ::unlink(to.c_str());
-    }
-    return copied;
 }
 
 }  // namespace
@@ -98,16 +48,16 @@ bool WriteFileDurably(const CString& path, const std::string& bytes)
     if (fd < 0) {
         return false;
     }
-    bool written = WriteFully(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    bool written = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
-    return SyncNativeDirectory(DirectoryOf(target));
+    return SyncNative(DirectoryOf(target));
 }
 
-bool SyncDirectory(const CString& path) { return SyncNativeDirectory(NativePath(path)); }
+bool SyncDirectory(const CString& path) { return SyncNative(NativePath(path)); }
 
 DurableLog::~DurableLog() { Close(); }
 
@@ -120,11 +70,7 @@ bool DurableLog::Open(const CString& path)
 
 bool DurableLog::Append(const std::string& line)
 {
-    if (m_fd < 0) {
-        return false;
-    }
-    const std::string record = line + '\n';
-    return WriteFully(m_fd, record.data(), record.size()) && ::fdatasync(m_fd) == 0;
+    return AppendAll({line});
 }
 
 bool DurableLog::AppendAll(const std::vector<std::string>& lines)
@@ -140,7 +86,7 @@ bool DurableLog::AppendAll(const std::vector<std::string>& lines)
         records += line;
         records += '\n';
     }
-    return WriteFully(m_fd, records.data(), records.size()) && ::fdatasync(m_fd) == 0;
+    return WriteAll(m_fd, records.data(), records.size()) && ::fdatasync(m_fd) == 0;
 }
 
 void DurableLog::Close()
@@ -182,7 +128,14 @@ bool KeepFileAside(const CString& from, const CString& to, bool* linked)
     if (!S_ISREG(st.st_mode)) {
         return false;
     }
-    return CopyRegularFile(source, target, st.st_mode);
+    if (!CopyFileNoReplace(from, to)) {
+        return false;  // an existing target is left alone
+    }
+    if (!SyncNative(target)) {
+        ::unlink(target.c_str());
+        return false;
+    }
+    return true;
 }
 
 unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }

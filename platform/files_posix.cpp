@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "platform/file_output.h"
 
 namespace platform {
 namespace {
@@ -40,22 +41,6 @@ public:
 private:
     int m_fd;
 };
-
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 bool CopyContents(int from, int to)
 {
