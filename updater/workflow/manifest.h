@@ -13,6 +13,8 @@ inline constexpr char16_t UPDATER_EXECUTABLE_NAME[] = u"MorvexUpdate";
 inline constexpr char16_t MANIFEST_FILE[] = u"version.ini";         // installed
 inline constexpr char16_t NEW_MANIFEST_FILE[] = u"newversion.ini";  // downloaded
 inline constexpr char16_t UPDATE_ARCHIVE_FILE[] = u"update.zip";
+// The database patch an update may bring, relative to the installation.
+inline constexpr char16_t UPDATE_SCRIPT_FILE[] = u"ini\\update.sql";
 
 // Every manifest value is read into a buffer of this many UTF-16 units,
 // terminator included, so values keep at most 19 characters.

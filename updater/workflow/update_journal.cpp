@@ -25,9 +25,6 @@ constexpr char16_t kDatabaseCopy[] = u"database";
 // while deleting never leaves a journal that looks unfinished.
 constexpr char16_t kRetiredSuffix[] = u".old";
 
-// Files of the installation the journal finishes or discards on its own.
-constexpr char16_t kScriptFile[] = u"ini\\update.sql";
-
 constexpr const char* kPhaseNames[] = {"downloading", "unpacking", "patching", "committed"};
 
 // Log lines: a tag, a space, then the fields. Paths are UTF-8 with '%', CR and
@@ -442,7 +439,7 @@ JournalRecovery CUpdateJournal::Recover(const CString& installDir)
     if (phase.readable && phase.phase == JournalPhase::Committed) {
         // The new version is complete; only the run's own clean-up was cut.
         recovery.committed = true;
-        platform::DeleteFileW(installDir + kScriptFile);
+        platform::DeleteFileW(installDir + UPDATE_SCRIPT_FILE);
         CommitNewManifest(installDir);
         platform::DeleteFileW(installDir + UPDATE_ARCHIVE_FILE);
         RemoveJournal(installDir);
@@ -466,11 +463,13 @@ bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJo
     ArchiveEntry entry;
     ArchiveGetEntry(archive, -1, &entry);
     const std::int32_t count = entry.number;
+    // Entries before this one are journaled already.
+    std::int32_t journaled = journal == nullptr ? count : 0;
     if (journal != nullptr) {
         journal->BeginBatch();
         bool kept = true;
-        for (std::int32_t index = 0; kept && index < count; ++index) {
-            if (ArchiveGetEntry(archive, index, &entry) != ARC_OK) {
+        for (; kept && journaled < count; ++journaled) {
+            if (ArchiveGetEntry(archive, journaled, &entry) != ARC_OK) {
                 break;  // the loop below stops there too, and reports it
             }
             kept = JournalEntry(*journal, base, entry);
@@ -480,7 +479,7 @@ bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJo
     }
     for (std::int32_t index = 0; complete && index < count; ++index) {
         complete = ArchiveGetEntry(archive, index, &entry) == ARC_OK &&
-                   (journal == nullptr || JournalEntry(*journal, base, entry)) &&
+                   (index < journaled || JournalEntry(*journal, base, entry)) &&
                    ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
         CUpdateJournal::Checkpoint();
     }

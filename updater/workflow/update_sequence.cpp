@@ -20,7 +20,6 @@ namespace {
 // on PATH.
 constexpr char16_t kProcessControl[] = u"Haltwick";
 
-constexpr char16_t kScriptFile[] = u"ini\\update.sql";
 constexpr char16_t kDatabaseFile[] = u"jo_db_local.db";
 // Relative to the current directory, like the release notes.
 constexpr char16_t kReleaseNotes[] = u"update.txt";
@@ -53,7 +52,7 @@ struct PatchOutcome {
 PatchOutcome PatchWithJournal(const CString& installDir, CUpdateJournal& journal)
 {
     PatchOutcome outcome;
-    const CString scriptPath = installDir + kScriptFile;
+    const CString scriptPath = installDir + UPDATE_SCRIPT_FILE;
     const CString dbPath = installDir + kDatabaseFile;
     std::string dbUtf8;
     try {
@@ -153,7 +152,7 @@ void CMyUpdateDlg::InstallUpdate()
         return;  // the user closes the dialog
     }
 
-    platform::DeleteFileW(m_strInstallDir + kScriptFile);
+    platform::DeleteFileW(m_strInstallDir + UPDATE_SCRIPT_FILE);
     SetStatusText(kStatusDone);
     CommitNewManifest(m_strInstallDir);
     m_journal.Finish();
