@@ -34,21 +34,6 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 // that the test can see what is left behind.
 class DocConversion : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const char* old = getenv("TMPDIR");
-        m_oldTmpdir = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-        setenv("TMPDIR", m_tmp.path().c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (m_oldTmpdir) {
-            setenv("TMPDIR", m_oldTmpdir->c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
-    }
-
     std::vector<std::string> LeftInTemp() const
     {
         std::vector<std::string> left;
@@ -59,10 +44,8 @@ protected:
     }
 
     testsupport::TempDir m_tmp;
-    testsupport::TempDir m_dir;
-
-private:
-    std::optional<std::string> m_oldTmpdir;
+    testsupport::TempDir m_dir;  // made before TMPDIR points into m_tmp
+    testsupport::ScopedEnv m_tmpdir{"TMPDIR", m_tmp.path().string()};
 };
 
 DocConverterPrograms Without(bool office, bool wvHtml)

@@ -15,22 +15,6 @@ using namespace std::chrono_literals;
 
 class TempFolders : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const char* old = getenv("TMPDIR")) {
-            m_oldTmpdir = old;
-        }
-        setenv("TMPDIR", m_tmp.path().c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (m_oldTmpdir) {
-            setenv("TMPDIR", m_oldTmpdir->c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
-    }
-
     fs::path Folder(const std::string& name, fs::file_time_type::duration age)
     {
         const fs::path path = m_tmp.path() / name;
@@ -41,9 +25,7 @@ protected:
     }
 
     testsupport::TempDir m_tmp;
-
-private:
-    std::optional<std::string> m_oldTmpdir;
+    testsupport::ScopedEnv m_tmpdir{"TMPDIR", m_tmp.path().string()};
 };
 
 TEST_F(TempFolders, FoldersAbandonedByAnEndedHostGoOthersStay)

@@ -451,11 +451,12 @@ TEST_F(ViewerE2eTest, ClosingDuringAConversionEndsTheConverterToo)
     testsupport::WriteFileBytes(fakeBin.path() / "soffice",
                                 "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 600\n");
     fs::permissions(fakeBin.path() / "soffice", fs::perms::owner_all);
-    const std::string oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-    setenv("PATH", (fakeBin.path().string() + ":" + oldPath).c_str(), 1);
     Serve("resume.doc", "resume.doc");
-    Start("resume.doc");
-    setenv("PATH", oldPath.c_str(), 1);
+    {
+        const char* path = std::getenv("PATH");
+        const testsupport::ScopedEnv first("PATH", fakeBin.path().string() + ":" + (path != nullptr ? path : ""));
+        Start("resume.doc");
+    }
     ASSERT_TRUE(FindWindow());
 
     pid_t office = 0;
