@@ -72,34 +72,43 @@ set(CPACK_DEBIAN_PACKAGE_VERSION ${MORVEX_VERSION})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CPACK_PACKAGE_CONTACT})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The libraries each package's binaries link become dependencies through
+# dpkg-shlibdeps, run by cmake/package/CPackOptions.cmake on the files below.
+# (CPack's own CPACK_DEBIAN_PACKAGE_SHLIBDEPS would also add an ldconfig call
+# to the maintainer scripts for every shared object below /usr/lib/<folder>;
+# our plug-ins are private, and packages without scripts install anywhere.)
+set(CPACK_MORVEX_SHLIBDEPS_FILES_morvex-update ${CMAKE_BINARY_DIR}/bin/MorvexUpdate
+    ${CMAKE_BINARY_DIR}/bin/libMorvexUpdateUi.so)
+set(CPACK_MORVEX_SHLIBDEPS_FILES_cvglance ${CMAKE_BINARY_DIR}/bin/CvGlance ${CMAKE_BINARY_DIR}/bin/libDocvert_u.so)
+set(CPACK_MORVEX_SHLIBDEPS_FILES_morvex-publish ${CMAKE_BINARY_DIR}/bin/morvex-publish)
+set(CPACK_MORVEX_SHLIBDEPS_FILES_haltwick ${CMAKE_BINARY_DIR}/bin/Haltwick)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 set(CPACK_DEBIAN_MORVEX-UPDATE_PACKAGE_NAME morvex-update)
 set(CPACK_DEBIAN_MORVEX-UPDATE_PACKAGE_DEPENDS "xdg-utils")
 set(CPACK_DEBIAN_MORVEX-UPDATE_PACKAGE_RECOMMENDS "haltwick")
 set(CPACK_COMPONENT_MORVEX-UPDATE_DESCRIPTION "automatic updater for Morvex products
- MorvexUpdate checks a product's installation against the release on the
- product's FTP server and, when an update is due, stops the product, installs
- the update all or nothing and starts the product again.
- .
- morvex-install-updater copies the updater into a product's folder.")
+MorvexUpdate checks a product's installation against the release on the
+product's FTP server and, when an update is due, stops the product, installs
+the update all or nothing and starts the product again.
+
+morvex-install-updater copies the updater into a product's folder.")
 set(CPACK_DEBIAN_CVGLANCE_PACKAGE_NAME cvglance)
 # LibreOffice converts Word documents; wvHtml and antiword are the fallbacks.
 set(CPACK_DEBIAN_CVGLANCE_PACKAGE_DEPENDS
     "libreoffice-writer-nogui | libreoffice-writer, fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_CVGLANCE_PACKAGE_RECOMMENDS "wv, antiword")
 set(CPACK_COMPONENT_CVGLANCE_DESCRIPTION "resume viewer for Morvex products
- CvGlance downloads one resume over FTP, converts Word and MHT documents to
- HTML and shows the result read-only.")
+CvGlance downloads one resume over FTP, converts Word and MHT documents to
+HTML and shows the result read-only.")
 set(CPACK_DEBIAN_MORVEX-PUBLISH_PACKAGE_NAME morvex-publish)
 set(CPACK_COMPONENT_MORVEX-PUBLISH_DESCRIPTION "publishing tool for Morvex product updates
- morvex-publish writes the server manifest and the update archive of a
- release, and the installed manifest of an installation.")
+morvex-publish writes the server manifest and the update archive of a
+release, and the installed manifest of an installation.")
 set(CPACK_DEBIAN_HALTWICK_PACKAGE_NAME haltwick)
 set(CPACK_COMPONENT_HALTWICK_DESCRIPTION "process control for Morvex products
- Haltwick stops and starts a product's programs for the updater, for products
- that do not bring their own.")
+Haltwick stops and starts a product's programs for the updater, for products
+that do not bring their own.")
 set(CPACK_COMPONENTS_ALL ${MORVEX_PACKAGES})
 
 # The tarball carries the updater only (see cmake/package/CPackOptions.cmake).

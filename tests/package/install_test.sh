@@ -3,7 +3,7 @@
 #
 # The packages as a Debian user meets them: made by cpack from the build
 # folder, checked by lintian, installed with dpkg into a throw-away root (its
-# own dpkg database; the machine's packages and database are never touched) and
+# own dpkg database; the machine's database is mounted read-only meanwhile) and
 # used from there as docs/integration.md says: morvex-install-updater into a
 # fresh product folder, the guide's C and C++ waiting examples around a
 # no-update check against the local FTP server, and CvGlance showing an .htm
@@ -46,8 +46,6 @@ wait_for() {
     return 1
 }
 
-dpkg_status=$(md5sum /var/lib/dpkg/status)
-
 step "making the packages with cpack"
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack failed"; }
@@ -76,7 +74,7 @@ grep -q -e CvGlance -e Haltwick <<< "$listing" && fail "the tarball carries more
 
 step "lintian"
 # Errors fail the test; every warning left must be one the guide explains.
-lintian --fail-on error --no-tag-display-limit "${debs[@]}" > "$work/lintian.log" 2>&1 ||
+lintian --fail-on error --tag-display-limit 0 "${debs[@]}" > "$work/lintian.log" 2>&1 ||
     { cat "$work/lintian.log"; fail "lintian reports errors"; }
 cat "$work/lintian.log"
 while read -r tag; do
@@ -89,7 +87,10 @@ root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/log"
 touch "$root/var/lib/dpkg/status"
 # The root has no packages of its own: the dependencies are the machine's.
-dpkg --root="$root" --log="$work/dpkg.log" --force-depends --force-not-root -i "${debs[@]}" \
+# dpkg sees the machine's own database read-only, so a slip could not change it.
+unshare --mount --propagation private sh -c \
+    'mount --bind /var/lib/dpkg /var/lib/dpkg && mount -o remount,bind,ro /var/lib/dpkg && exec "$@"' sh \
+    dpkg --root="$root" --log="$work/dpkg.log" --force-depends -i "${debs[@]}" \
     > "$work/dpkg.out" 2>&1 || { cat "$work/dpkg.out"; fail "dpkg -i failed"; }
 for package in morvex-update cvglance morvex-publish haltwick; do
     [ "$(dpkg-query --root="$root" -W -f='${Status} ${Version}' "$package")" = "install ok installed $version" ] ||
@@ -109,10 +110,13 @@ while read -r elf; do
     fi
 done < <(find "$usr" -type f \( -name '*.so' -o -perm -u+x \) -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print)
 # The version as users look for it.
-note=$(readelf -p .note.morvex.version "$usr/lib/morvex-update/MorvexUpdate")
+readelf -n "$usr/lib/morvex-update/MorvexUpdate" | grep -q "Morvex.*NT_VERSION" || fail "MorvexUpdate has no version note"
+note=$(strings -e S "$usr/lib/morvex-update/MorvexUpdate" | grep '^File')
 [[ $note == *"FileVersion=$version"* && $note == *"FileDescription=Morvex自动升级程序V${version%.*.*}"* ]] ||
     fail "MorvexUpdate's version note: $note"
-strings "$usr/lib/cvglance/CvGlance" | grep -qx "FileVersion=$version" || fail "CvGlance has no version note"
+note=$(strings -e S "$usr/lib/cvglance/CvGlance" | grep '^File')
+[[ $note == *"FileVersion=$version"* && $note == *"FileDescription=CvGlance ${version%.*.*} 版"* ]] ||
+    fail "CvGlance's version note: $note"
 
 export PATH=$usr/bin:$PATH
 
@@ -129,8 +133,8 @@ grep -q "copied MorvexUpdate and libMorvexUpdateUi.so (version $version) into $p
     fail "morvex-install-updater did not say what it did: $(cat "$work/installed.out")"
 for file in MorvexUpdate libMorvexUpdateUi.so; do
     cmp -s "$usr/lib/morvex-update/$file" "$product/$file" || fail "$file was not copied"
-    [ -x "$product/$file" ] || fail "$file is not executable"
 done
+[ -x "$product/MorvexUpdate" ] || fail "MorvexUpdate is not executable"
 
 step "a no-update check against the local FTP server"
 served=$work/served
@@ -187,5 +191,4 @@ SHOW
 xvfb-run -a -s "-screen 0 1280x1024x24" sh "$work/show.sh" ||
     fail "CvGlance did not show the resume: $(cat "$work/viewer.log")"
 
-[ "$(md5sum /var/lib/dpkg/status)" = "$dpkg_status" ] || fail "the machine's dpkg database changed"
 step "done"
