@@ -66,6 +66,20 @@ foreach(MORVEX_PACKAGE ${MORVEX_PACKAGES})
           DESTINATION share/doc/${MORVEX_PACKAGE} COMPONENT ${MORVEX_PACKAGE})
 endforeach()
 
+# A manual page for every command in /usr/bin.
+foreach(page morvex-install-updater:morvex-update CvGlance:cvglance morvex-publish:morvex-publish
+             Haltwick:haltwick)
+  string(REPLACE ":" ";" page ${page})
+  list(GET page 0 name)
+  list(GET page 1 component)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/package/man/${name}.1.in ${MORVEX_PACKAGE_FILES}/man/${name}.1 @ONLY)
+  execute_process(COMMAND gzip -9 -n -f -k ${MORVEX_PACKAGE_FILES}/man/${name}.1 RESULT_VARIABLE gzipped)
+  if(NOT gzipped EQUAL 0)
+    message(FATAL_ERROR "cannot compress the manual page ${name}.1")
+  endif()
+  install(FILES ${MORVEX_PACKAGE_FILES}/man/${name}.1.gz DESTINATION share/man/man1 COMPONENT ${component})
+endforeach()
+
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_VERSION ${MORVEX_VERSION})
