@@ -104,11 +104,14 @@ for file in lib/morvex-update/MorvexUpdate lib/morvex-update/libMorvexUpdateUi.s
 done
 [ "$(readlink "$usr/bin/CvGlance")" = ../lib/cvglance/CvGlance ] || fail "/usr/bin/CvGlance does not lead to the program"
 # Nothing may look into the build folder once installed.
+elves=0
 while read -r elf; do
+    elves=$((elves + 1))
     if readelf -d "$elf" | grep -E 'R(UN)?PATH'; then
         fail "$elf carries a run path"
     fi
 done < <(find "$usr" -type f \( -name '*.so' -o -perm -u+x \) -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print)
+[ "$elves" -eq 6 ] || fail "expected 6 programs and libraries, found $elves"
 # The version as users look for it.
 readelf -n "$usr/lib/morvex-update/MorvexUpdate" | grep -q "Morvex.*NT_VERSION" || fail "MorvexUpdate has no version note"
 note=$(strings -e S "$usr/lib/morvex-update/MorvexUpdate" | grep '^File')
@@ -135,6 +138,12 @@ for file in MorvexUpdate libMorvexUpdateUi.so; do
     cmp -s "$usr/lib/morvex-update/$file" "$product/$file" || fail "$file was not copied"
 done
 [ -x "$product/MorvexUpdate" ] || fail "MorvexUpdate is not executable"
+# The tarball's copy of the command works from wherever it is unpacked.
+mkdir "$work/unpacked" "$work/other-product"
+tar -xzf "$tarball" -C "$work/unpacked"
+"$work/unpacked/morvex-update-${version}-Linux/bin/morvex-install-updater" "$work/other-product" > /dev/null 2>&1 ||
+    fail "the tarball's morvex-install-updater failed"
+cmp -s "$usr/lib/morvex-update/MorvexUpdate" "$work/other-product/MorvexUpdate" || fail "the tarball's updater differs"
 
 step "a no-update check against the local FTP server"
 served=$work/served
