@@ -189,7 +189,7 @@ CVGLANCE_TRACE=1 CvGlance 张伟的简历 resume1 "ftp://127.0.0.1:$port/resume.
 viewer=\$!
 shown=1
 for i in \$(seq 1 600); do
-    if grep -q "page loaded $viewer/tmp/resume1.htm" "$work/viewer.log"; then shown=0; break; fi
+    if grep -qs "page loaded $viewer/tmp/resume1.htm" "$work/viewer.log"; then shown=0; break; fi
     kill -0 \$viewer 2>/dev/null || break
     sleep 0.1
 done
