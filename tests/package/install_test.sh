@@ -177,6 +177,17 @@ done
 cmp -s "$work/version.ini.before" "$product/version.ini" || fail "the check changed the installed manifest"
 [ ! -e "$product/update.zip" ] || fail "the check downloaded the update"
 
+step "the copied updater loads its window module when an update is due"
+# Without a display it stops right after loading the module, changing nothing;
+# a module that cannot be loaded (or cannot find the program's symbols) says so.
+morvex-publish server --code zt_e --version 1.0.0.8 "${login[@]}" --update-dir "$work/release" \
+    --out "$served" > /dev/null
+status=0
+(cd "$product" && env -u DISPLAY -u WAYLAND_DISPLAY ./MorvexUpdate) > "$work/due.out" 2>&1 || status=$?
+[ "$status" -eq 1 ] && grep -q "an update is due, but no display can be opened" "$work/due.out" ||
+    fail "the updater with an update due: status $status, $(cat "$work/due.out")"
+cmp -s "$work/version.ini.before" "$product/version.ini" || fail "the updater changed the installed manifest"
+
 step "CvGlance shows an .htm resume under Xvfb"
 viewer=$work/viewer
 mkdir -p "$viewer/tmp"
