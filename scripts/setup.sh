@@ -15,6 +15,8 @@ PACKAGES=(
   # test and demo peers: FTP servers, archive and database tools, a display
   python3-pyftpdlib vsftpd zip unzip sqlite3 curl
   xvfb xauth xdotool x11-apps x11-utils imagemagick dbus-x11
+  # packages: dependencies computed from the binaries, and the packages' checker
+  dpkg-dev lintian
   # fonts for the Chinese texts
   fonts-wqy-microhei fonts-noto-cjk
 )

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "morvex_version.h"
 #include "platform/types.h"
 #include "platform/window.h"
 #include "viewer/caption_buttons.h"
@@ -21,7 +22,7 @@ inline constexpr char16_t VIEWER_CONVERT_ERROR[] =
 inline constexpr char16_t VIEWER_PROGRAM_NAME[] = u"CvGlance";
 inline constexpr char16_t VIEWER_ABOUT_ITEM[] = u"关于 CvGlance(&A)...";
 inline constexpr char16_t VIEWER_ABOUT_TITLE[] = u"关于 CvGlance";
-inline constexpr char16_t VIEWER_ABOUT_LINE[] = u"CvGlance 1.0 版";
+inline constexpr char16_t VIEWER_ABOUT_LINE[] = u"CvGlance " MORVEX_VERSION_SHORT " 版";
 
 class CCvGlanceDlg {
 public:
