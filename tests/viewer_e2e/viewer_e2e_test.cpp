@@ -83,7 +83,8 @@ protected:
         }
         m_screen = std::make_unique<e2e::XScreen>();
         ASSERT_TRUE(m_screen->ok()) << "cannot open the display " << std::getenv("DISPLAY");
-        fs::create_directories(m_work.path() / "tmp");
+        m_workFolder = m_work.path();
+        fs::create_directories(m_workFolder / "tmp");
         m_server = std::make_unique<testsupport::FtpServer>(m_served.path());
         ASSERT_TRUE(m_server->ok());
     }
@@ -104,7 +105,7 @@ protected:
     void Start(const std::string& name, const std::string& baseName = "resume1")
     {
         Launch({kTitle, baseName, m_server->url(name), m_server->user(), m_server->password(),
-                std::to_string(m_server->port()), m_work.path().string()});
+                std::to_string(m_server->port()), m_workFolder.string()});
     }
 
     // Waits for the viewer's 800 x 600 window; fails the test without one.
@@ -128,7 +129,7 @@ protected:
     // Waits until the viewer reports the document loaded and the photo shows.
     bool WaitShown(const std::string& document, std::chrono::milliseconds timeout = 60s)
     {
-        const std::string line = "page loaded " + (m_work.path() / "tmp" / document).string();
+        const std::string line = "page loaded " + (m_workFolder / "tmp" / document).string();
         if (!m_viewer->WaitForLog(line, timeout)) {
             ADD_FAILURE() << "expected \"" << line << "\"; log:\n" << m_viewer->Log();
             return false;
@@ -184,7 +185,7 @@ protected:
 
     int PageLoadCount(const std::string& document) const
     {
-        const std::string line = "page loaded " + (m_work.path() / "tmp" / document).string() + "\n";
+        const std::string line = "page loaded " + (m_workFolder / "tmp" / document).string() + "\n";
         const std::string log = m_viewer->Log();
         int count = 0;
         for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
@@ -224,6 +225,7 @@ protected:
 
     testsupport::TempDir m_served;
     testsupport::TempDir m_work;
+    fs::path m_workFolder;  // the work folder the viewer is started with
     std::unique_ptr<e2e::XScreen> m_screen;
     std::unique_ptr<testsupport::FtpServer> m_server;
     std::unique_ptr<e2e::ViewerProcess> m_viewer;
@@ -566,8 +568,10 @@ TEST_F(ViewerE2eTest, DocumentsFetchNothingFromTheNetworkAndStayPut)
     const Rgb outsideColour{0, 200, 0};
     const fs::path outside = m_served.path() / "outside.png";
     ASSERT_EQ(std::system(("convert -size 120x120 xc:'rgb(0,200,0)' '" + outside.string() + "'").c_str()), 0);
-    fs::create_directories(m_work.path() / "tmp" / "resume1.files");
-    fs::copy_file(Fixture("photo.png"), m_work.path() / "tmp" / "resume1.files" / "photo.png");
+    // A folder name the view writes with escapes: the document must still show.
+    m_workFolder = m_work.path() / "简历 (1) 100%";
+    fs::create_directories(m_workFolder / "tmp" / "resume1.files");
+    fs::copy_file(Fixture("photo.png"), m_workFolder / "tmp" / "resume1.files" / "photo.png");
     testsupport::WriteFileBytes(
         m_served.path() / "tracked.htm",
         "<html><head><meta charset=\"utf-8\">\n"
