@@ -532,8 +532,8 @@ TEST_F(ViewerE2eTest, FewerThanSixArgumentsAreAnIllegalStart)
 
 
 // Nothing reaches the toolkit: the arguments are data, however much they look
-// like its options.
-TEST_F(ViewerE2eTest, ArgumentsThatLookLikeToolkitOptionsAreOnlyData)
+// like its options; and the password does not stay where every user reads it.
+TEST_F(ViewerE2eTest, ArgumentsAreOnlyDataAndThePasswordLeavesTheCommandLine)
 {
     // A module that leaves a mark when anything loads it.
     testsupport::TempDir module;
@@ -544,28 +544,21 @@ TEST_F(ViewerE2eTest, ArgumentsThatLookLikeToolkitOptionsAreOnlyData)
     const fs::path library = module.path() / "mark.so";
     ASSERT_EQ(std::system(("cc -shared -fPIC -o '" + library.string() + "' '" +
                            (module.path() / "mark.c").string() + "'").c_str()), 0);
-    Serve("resume.htm", "resume.htm");
-    for (const std::string& title : {"--gtk-module=" + library.string(), std::string("--display=:0")}) {
-        SCOPED_TRACE(title);
-        Launch({title, "resume1", m_server->url("resume.htm"), m_server->user(), m_server->password(),
-                std::to_string(m_server->port()), m_work.path().string()});
-        EXPECT_TRUE(WaitShown("resume1.htm")) << "the viewer must start and show the document";
-        EXPECT_FALSE(fs::exists(mark)) << "the title loaded a library into the viewer";
-    }
-}
-
-TEST_F(ViewerE2eTest, ThePasswordLeavesTheCommandLineOnceRead)
-{
     testsupport::FtpServerOptions options;
     options.password = "pw-7431-only-here";
     m_server = std::make_unique<testsupport::FtpServer>(m_served.path(), options);
     ASSERT_TRUE(m_server->ok());
     Serve("resume.htm", "resume.htm");
-    Start("resume.htm");
-    ASSERT_TRUE(WaitShown("resume1.htm")) << "the copy of the password must still log in";
-    const std::string cmdline = ReadIfThere("/proc/" + std::to_string(m_viewer->pid()) + "/cmdline");
-    ASSERT_NE(cmdline.find(m_work.path().string()), std::string::npos) << "cmdline not read";
-    EXPECT_EQ(cmdline.find(options.password), std::string::npos) << "any local user can read it";
+    for (const std::string& title : {"--gtk-module=" + library.string(), std::string("--display=:0")}) {
+        SCOPED_TRACE(title);
+        Launch({title, "resume1", m_server->url("resume.htm"), m_server->user(), m_server->password(),
+                std::to_string(m_server->port()), m_work.path().string()});
+        EXPECT_TRUE(WaitShown("resume1.htm")) << "the viewer must start, log in and show the document";
+        EXPECT_FALSE(fs::exists(mark)) << "the title loaded a library into the viewer";
+        const std::string cmdline = ReadIfThere("/proc/" + std::to_string(m_viewer->pid()) + "/cmdline");
+        ASSERT_NE(cmdline.find(title), std::string::npos) << "cmdline not read";
+        EXPECT_EQ(cmdline.find(options.password), std::string::npos) << "any local user can read it";
+    }
 }
 
 // Nothing leaves the machine: a document may load what lies in its own folder
