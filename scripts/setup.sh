@@ -10,6 +10,8 @@ PACKAGES=(
   # libraries
   libcurl4-openssl-dev libsqlite3-dev zlib1g-dev libminizip-dev
   libwxgtk3.2-dev libwxgtk-webview3.2-dev libgmime-3.0-dev
+  # the viewer's native web view settings: content rules, keys
+  libgtk-3-dev libwebkit2gtk-4.0-dev
   # conversion back ends used by the conversion library
   libreoffice-writer-nogui wv antiword
   # test and demo peers: FTP servers, archive and database tools, a display

@@ -181,6 +181,10 @@ void SetCommonTransferOptions(CURL* handle, std::string_view url, const CurlTran
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.stallSeconds);
     }
+    if (options.ftpOnly) {
+        curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "ftp");
+        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "ftp");
+    }
     platform::SetVerboseWithoutPassword(handle);
 }
 

@@ -55,6 +55,9 @@ struct CurlTransferOptions {
     // Downloads only; called with progressData as its first argument.
     DownloadProgressFunction progress = nullptr;
     void* progressData = nullptr;
+    // FTP and nothing else, redirects included: any other scheme (file, http,
+    // ...) fails before anything is read.
+    bool ftpOnly = false;
 };
 
 // g_strFtpUser + ":" + g_strFtpPassword as libcurl wants it, in code-page bytes.

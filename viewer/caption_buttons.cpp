@@ -8,7 +8,38 @@ constexpr int kZoneBottom = 18;
 constexpr int kZoneLeftFromRight = 118;
 constexpr int kZoneRightFromRight = 4;
 
+constexpr int kTitleGap = 6;  // between the title's end and the first button
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
 }  // namespace
+
+CString FitTitle(const CString& title, int maxWidth, const std::function<int(const CString&)>& measure)
+{
+    if (measure(title) <= maxWidth) {
+        return title;
+    }
+    static const CString ellipsis = u"\u2026";
+    // The widths of a text's starts grow with their length: search for the
+    // longest start that still fits with the ellipsis.
+    std::size_t fits = 0;
+    std::size_t tooLong = title.size();
+    while (tooLong - fits > 1) {
+        const std::size_t mid = fits + (tooLong - fits) / 2;
+        if (measure(title.substr(0, mid) + ellipsis) <= maxWidth) {
+            fits = mid;
+        } else {
+            tooLong = mid;
+        }
+    }
+    if (fits > 0 && IsHighSurrogate(title[fits - 1])) {
+        --fits;
+    }
+    if (fits == 0 && measure(ellipsis) > maxWidth) {
+        return CString();
+    }
+    return title.substr(0, fits) + ellipsis;
+}
 
 CRect HtmlViewRect(int windowWidth, int windowHeight)
 {
@@ -88,3 +119,5 @@ CRect CCaptionButtons::ButtonStrip() const
 {
     return {m_rcMin.left, m_rcClose.top, m_rcClose.right, m_rcClose.bottom};
 }
+
+int CCaptionButtons::TitleMaxWidth() const { return m_rcMin.left - kTitleGap - TITLE_X; }

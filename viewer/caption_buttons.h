@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+
+#include "platform/types.h"
 
 struct CPoint {
     int x = 0;
@@ -65,6 +68,12 @@ enum class CaptionAction {
     Minimize,
 };
 
+// The title as drawn on the band: whole when measure(title) is at most
+// maxWidth pixels, else the longest start of it that fits with "…" after it
+// (just "…", or nothing, when even that is too wide). A character made of two
+// code units is never cut in half.
+CString FitTitle(const CString& title, int maxWidth, const std::function<int(const CString&)>& measure);
+
 // The HTML view's place in a window of the given size: below the band, inside
 // the outline.
 CRect HtmlViewRect(int windowWidth, int windowHeight);
@@ -92,6 +101,10 @@ public:
 
     // Which image of its strip a button shows now.
     int ImageIndex(int button) const;
+
+    // The widest the title may be drawn at TITLE_X so that it ends before the
+    // first button, with a small gap.
+    int TitleMaxWidth() const;
 
     // The band area the three buttons occupy, for repainting them.
     CRect ButtonStrip() const;

@@ -49,6 +49,12 @@ void CCvGlanceDlg::OnPageLoaded(const std::string& nativePath)
     RemovePendingFilesFolder();
 }
 
+bool CCvGlanceDlg::IsShownDocument(const std::string& nativePath)
+{
+    std::lock_guard<std::mutex> lock(m_pendingLock);
+    return !m_strShownNative.empty() && nativePath == m_strShownNative;
+}
+
 void CCvGlanceDlg::OnClose() { RemovePendingFilesFolder(); }
 
 void CCvGlanceDlg::RemovePendingFilesFolder()

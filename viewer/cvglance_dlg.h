@@ -56,6 +56,9 @@ public:
     // that is the shown document, its ".files" folder is removed now.
     void OnPageLoaded(const std::string& nativePath);
 
+    // True when nativePath is the document handed to the view (any thread).
+    bool IsShownDocument(const std::string& nativePath);
+
     // The viewer is closing (UI thread): a ".files" folder still waiting for
     // its page is removed now.
     void OnClose();

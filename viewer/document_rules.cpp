@@ -67,6 +67,8 @@ DocumentAction ChooseDocumentAction(const CString& type)
     return {};
 }
 
+CString TempFolderOf(const CString& workFolder) { return workFolder + u"\\tmp"; }
+
 CString DownloadPathOf(const CString& workFolder, const CString& baseName, const CString& type)
 {
     return workFolder + kTempFolder + baseName + u"." + type;

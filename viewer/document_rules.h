@@ -49,6 +49,10 @@ struct DocumentAction {
 };
 DocumentAction ChooseDocumentAction(const CString& type);
 
+// The temporary folder W\tmp, where every document shown and its supporting
+// files lie.
+CString TempFolderOf(const CString& workFolder);
+
 // The temporary files of one document: W\tmp\N.E and W\tmp\N.html.
 CString DownloadPathOf(const CString& workFolder, const CString& baseName, const CString& type);
 CString ConvertedPathOf(const CString& workFolder, const CString& baseName);

@@ -22,5 +22,8 @@ BOOL CFtpCurl::DownloadFile(const CString& url, const CString& localPath)
     // port written in the URL itself still wins.
     options.port = PortFromText(m_strPort);
     options.progress = OnViewerDownloadProgress;
+    // The URL comes from the command line: it may name a local file or a web
+    // page, and neither is a resume on the product's server.
+    options.ftpOnly = true;
     return DownloadWithCurl(url, localPath, options);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/ftp_server.h"
+#include "support/http_listener.h"
 #include "support/temp_dir.h"
 #include "viewer/cvglance_dlg.h"
 #include "viewer/document_rules.h"
@@ -171,6 +172,24 @@ TEST_F(HostileViewerArguments, BaseNameAndEmptyTypeThatNameTheFolderOrItsParentA
     EXPECT_TRUE(fs::is_empty(m_work.path() / "tmp"));
     EXPECT_EQ(OutsideTmp(), before);
     EXPECT_EQ(ReadFileBytes(m_work.path() / "neighbour.htm"), "keep");
+}
+
+// Nothing leaves the machine but the one FTP download: a URL of any other
+// scheme is refused before anything is read or shown.
+TEST_F(HostileViewerArguments, UrlsOtherThanFtpGetTheDownloadErrorAndReadNothing)
+{
+    testsupport::HttpListener web;
+    ASSERT_TRUE(web.ok());
+    WriteFileBytes(m_served.path() / "local.htm", kPage);
+    for (const std::string& url : {"file://" + (m_served.path() / "local.htm").string(), web.url("cv.htm")}) {
+        SCOPED_TRACE(url);
+        Arguments args = Defaults();
+        args.url = url;
+        EXPECT_EQ(Run(args), (Calls{kDownloadBox, "end"}));
+        const fs::path local = m_work.path() / "tmp" / "cv.htm";
+        EXPECT_TRUE(!fs::exists(local) || fs::file_size(local) == 0) << "something was read";
+    }
+    EXPECT_EQ(web.connections(), 0) << "the web server was asked";
 }
 
 // The rule behind the refusal above, for the pairs a fuzzer found: each part

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/ftp_server.h"
+#include "support/http_listener.h"
 #include "support/temp_dir.h"
 #include "viewer_process.h"
 #include "x_screen.h"
@@ -79,7 +80,8 @@ protected:
         }
         m_screen = std::make_unique<e2e::XScreen>();
         ASSERT_TRUE(m_screen->ok()) << "cannot open the display " << std::getenv("DISPLAY");
-        fs::create_directories(m_work.path() / "tmp");
+        m_workFolder = m_work.path();
+        fs::create_directories(m_workFolder / "tmp");
         m_server = std::make_unique<testsupport::FtpServer>(m_served.path());
         ASSERT_TRUE(m_server->ok());
     }
@@ -95,12 +97,24 @@ protected:
                                                         (ShotFolder() / "viewer.log").string());
     }
 
+    // A page on the server whose photo lies in its ".files" folder, where a
+    // converted document's pictures are.
+    void ServePage(const std::string& name, const std::string& body)
+    {
+        fs::create_directories(m_workFolder / "tmp" / "resume1.files");
+        fs::copy_file(Fixture("photo.png"), m_workFolder / "tmp" / "resume1.files" / "photo.png");
+        testsupport::WriteFileBytes(m_served.path() / name,
+                                    "<html><head><meta charset=\"utf-8\"></head><body>" + body +
+                                        "<img src=\"resume1.files/photo.png\" style=\"position:absolute;"
+                                        "left:500px\" width=\"120\" height=\"150\"></body></html>");
+    }
+
     // Starts the viewer as a product does, plus the work folder, on the file
     // `name` of the server.
     void Start(const std::string& name, const std::string& baseName = "resume1")
     {
         Launch({kTitle, baseName, m_server->url(name), m_server->user(), m_server->password(),
-                std::to_string(m_server->port()), m_work.path().string()});
+                std::to_string(m_server->port()), m_workFolder.string()});
     }
 
     // Waits for the viewer's 800 x 600 window; fails the test without one.
@@ -124,7 +138,7 @@ protected:
     // Waits until the viewer reports the document loaded and the photo shows.
     bool WaitShown(const std::string& document, std::chrono::milliseconds timeout = 60s)
     {
-        const std::string line = "page loaded " + (m_work.path() / "tmp" / document).string();
+        const std::string line = "page loaded " + (m_workFolder / "tmp" / document).string();
         if (!m_viewer->WaitForLog(line, timeout)) {
             ADD_FAILURE() << "expected \"" << line << "\"; log:\n" << m_viewer->Log();
             return false;
@@ -180,7 +194,7 @@ protected:
 
     int PageLoadCount(const std::string& document) const
     {
-        const std::string line = "page loaded " + (m_work.path() / "tmp" / document).string() + "\n";
+        const std::string line = "page loaded " + (m_workFolder / "tmp" / document).string() + "\n";
         const std::string log = m_viewer->Log();
         int count = 0;
         for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
@@ -220,6 +234,7 @@ protected:
 
     testsupport::TempDir m_served;
     testsupport::TempDir m_work;
+    fs::path m_workFolder;  // the work folder the viewer is started with
     std::unique_ptr<e2e::XScreen> m_screen;
     std::unique_ptr<testsupport::FtpServer> m_server;
     std::unique_ptr<e2e::ViewerProcess> m_viewer;
@@ -513,6 +528,110 @@ TEST_F(ViewerE2eTest, FewerThanSixArgumentsAreAnIllegalStart)
         }
         EXPECT_EQ(m_server->countCommands("USER"), 0u) << "nothing may be downloaded";
     }
+}
+
+
+// Nothing reaches the toolkit: the arguments are data, however much they look
+// like its options; and the password does not stay where every user reads it.
+TEST_F(ViewerE2eTest, ArgumentsAreOnlyDataAndThePasswordLeavesTheCommandLine)
+{
+    // A module that leaves a mark when anything loads it.
+    testsupport::TempDir module;
+    const fs::path mark = module.path() / "loaded";
+    testsupport::WriteFileBytes(module.path() / "mark.c",
+                                "#include <stdio.h>\n__attribute__((constructor)) static void mark(void)"
+                                " { FILE* f = fopen(\"" + mark.string() + "\", \"w\"); if (f) fclose(f); }\n");
+    const fs::path library = module.path() / "mark.so";
+    ASSERT_EQ(std::system(("cc -shared -fPIC -o '" + library.string() + "' '" +
+                           (module.path() / "mark.c").string() + "'").c_str()), 0);
+    testsupport::FtpServerOptions options;
+    options.password = "pw-7431-only-here";
+    m_server = std::make_unique<testsupport::FtpServer>(m_served.path(), options);
+    ASSERT_TRUE(m_server->ok());
+    Serve("resume.htm", "resume.htm");
+    for (const std::string& title : {"--gtk-module=" + library.string(), std::string("--display=:0")}) {
+        SCOPED_TRACE(title);
+        Launch({title, "resume1", m_server->url("resume.htm"), m_server->user(), m_server->password(),
+                std::to_string(m_server->port()), m_work.path().string()});
+        EXPECT_TRUE(WaitShown("resume1.htm")) << "the viewer must start, log in and show the document";
+        EXPECT_FALSE(fs::exists(mark)) << "the title loaded a library into the viewer";
+        const std::string cmdline = ReadIfThere("/proc/" + std::to_string(m_viewer->pid()) + "/cmdline");
+        ASSERT_NE(cmdline.find(title), std::string::npos) << "cmdline not read";
+        EXPECT_EQ(cmdline.find(options.password), std::string::npos) << "any local user can read it";
+    }
+}
+
+// Nothing leaves the machine: a document may load what lies in its own folder
+// and nothing else, and may not take the view elsewhere.
+TEST_F(ViewerE2eTest, DocumentsFetchNothingFromTheNetworkAndStayPut)
+{
+    testsupport::HttpListener web;
+    ASSERT_TRUE(web.ok());
+    const Rgb outsideColour{0, 200, 0};
+    const fs::path outside = m_served.path() / "outside.png";
+    ASSERT_EQ(std::system(("convert -size 99x99 xc:'rgb(0,200,0)' '" + outside.string() + "'").c_str()), 0);
+    // A folder name the view writes with escapes: the document must still show.
+    m_workFolder = m_work.path() / "简历 (1) 100%";
+    ServePage("tracked.htm", "<link rel=\"stylesheet\" href=\"" + web.url("style.css") + "\">"
+                             "<meta http-equiv=\"refresh\" content=\"1; url=" + web.url("away.htm") + "\">"
+                             "<div style=\"background: url('" + web.url("back.png") + "')\">x</div>"
+                             "<img src=\"" + web.url("pixel.gif") + "\"><iframe src=\"" + web.url("frame.htm") +
+                             "\"></iframe><img src=\"file://" + outside.string() + "\">");
+    Start("tracked.htm");
+    // Asked while the document loads (a request left unanswered would hold
+    // the load up) and once more after its refresh time has passed.
+    EXPECT_FALSE(WaitUntil([&] { return web.connections() > 0; }, 5s)) << "the document reached the network";
+    ASSERT_TRUE(WaitShown("resume1.htm")) << "the document and its own image must show";
+    EXPECT_FALSE(WaitUntil([&] { return web.connections() > 0; }, 2s)) << "the refresh reached the network";
+    const Image image = Shot("shown");
+    EXPECT_GT(image.Count(PageBox(), kPhotoTop, 12), 4000) << "the document is still shown";
+    EXPECT_EQ(image.Count(PageBox(), outsideColour, 12), 0) << "a file outside its folder was shown";
+    EXPECT_TRUE(m_viewer->Running()) << "a blocked load is no reason to close";
+}
+
+// Nothing of the page leaves the window, form fields included.
+TEST_F(ViewerE2eTest, FormFieldsGiveNoTextToTheSelections)
+{
+    ServePage("form.htm", "<input value=\"secret words\" style=\"position:absolute;top:50px;width:400px\">"
+                          "<textarea style=\"position:absolute;top:100px;width:400px\">secret lines</textarea>"
+                          "<div contenteditable style=\"position:absolute;top:200px\">secret words</div>");
+    Start("form.htm");
+    ASSERT_TRUE(WaitShown("resume1.htm"));
+    ASSERT_EQ(m_screen->SelectionOwner("PRIMARY"), 0u) << "someone already owns the selection";
+    // Points in the window: the page starts at (1, 30).
+    for (const std::string& gesture :
+         {"mousemove " + At(60, 88) + " click --repeat 2 --delay 80 1",   // the field
+          "mousemove " + At(60, 88) + " click --repeat 3 --delay 80 1",
+          "mousemove " + At(60, 138) + " click --repeat 3 --delay 80 1",  // the text area
+          "mousemove " + At(30, 238) + " click --repeat 2 --delay 80 1",  // the editable block
+          std::string("key Tab Tab shift+End shift+Home"), std::string("key F7 shift+Right shift+End")}) {
+        SCOPED_TRACE(gesture);
+        Xdo(gesture);
+        EXPECT_FALSE(WaitUntil([&] { return m_screen->SelectionOwner("PRIMARY") != 0 ||
+                                            m_screen->SelectionOwner("CLIPBOARD") != 0; }, 1500ms))
+            << "the gesture put text into a selection";
+    }
+    Shot("after");
+}
+
+TEST_F(ViewerE2eTest, EscClosesTheViewer)
+{
+    Serve("resume.htm", "resume.htm");
+    Start("resume.htm");
+    ASSERT_TRUE(WaitShown("resume1.htm"));
+    // A click in the page hands it the keyboard; it may not keep Esc.
+    Xdo("mousemove " + At(300, 420) + " click 1 key Escape");
+    EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "Esc should end the viewer";
+}
+
+TEST_F(ViewerE2eTest, ADocumentTheViewCannotShowGetsTheConversionBox)
+{
+    std::string binary("\x7f" "ELF\x02\x01\x01", 7);
+    binary += std::string(4096, '\0');
+    testsupport::WriteFileBytes(m_served.path() / "tool.exe", binary);
+    Start("tool.exe");
+    ASSERT_TRUE(AnswerBox("提示", "conversion-error"));
+    EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "expected the viewer to end after the box";
 }
 
 }  // namespace

@@ -105,4 +105,22 @@ TEST(CaptionButtons, MaximiseButtonAlternatesBetweenMaximiseAndRestore)
     EXPECT_FALSE(b.m_bMaximized);
 }
 
+// Every code unit 10 pixels wide, the ellipsis included.
+int TenPerUnit(const CString& text) { return static_cast<int>(text.size()) * 10; }
+
+TEST(CaptionButtons, ALongTitleEndsWithAnEllipsisBeforeTheFirstButton)
+{
+    const CCaptionButtons b = LaidOut(800);
+    ASSERT_GT(b.TitleMaxWidth(), 0);
+    EXPECT_LE(TITLE_X + b.TitleMaxWidth(), b.m_rcMin.left) << "the title may not reach the buttons";
+
+    EXPECT_EQ(FitTitle(u"张伟的简历", 50, TenPerUnit), u"张伟的简历") << "a title that fits stays whole";
+    EXPECT_EQ(FitTitle(u"abcdefgh", 50, TenPerUnit), u"abcd\u2026");
+    EXPECT_EQ(FitTitle(u"abcdefgh", 5, TenPerUnit), u"") << "not even the ellipsis fits";
+    // "😀" is two code units; the cut must not leave half of it.
+    EXPECT_EQ(FitTitle(u"ab\U0001F600cd", 40, TenPerUnit), u"ab\u2026");
+    EXPECT_EQ(FitTitle(CString(500, u'长'), b.TitleMaxWidth(), TenPerUnit).size(),
+              static_cast<std::size_t>(b.TitleMaxWidth() / 10)) << "as much of the title as fits";
+}
+
 }  // namespace

@@ -13,9 +13,21 @@
 
 namespace {
 
-// The arguments as the program received them, before the toolkit takes its own
-// options out. Arguments are UTF-8 whatever the locale says.
+// The arguments as the program received them. Arguments are UTF-8 whatever
+// the locale says.
 std::vector<CString> g_args;
+
+// Every local user may read a process's command line; the FTP password is
+// overwritten there once it has been copied.
+void WipePassword(int argc, char** argv)
+{
+    const int at = static_cast<int>(ARG_PASSWORD) + 1;
+    if (at < argc) {
+        for (char* c = argv[at]; *c != '\0'; ++c) {
+            *c = '*';
+        }
+    }
+}
 
 }  // namespace
 
@@ -41,8 +53,13 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         g_args.push_back(FromUtf8Argument(argv[i]));
     }
+    WipePassword(argc, argv);
     // Placing and dragging a frameless window needs X11; under a Wayland
     // session the X11 compatibility server provides it.
     setenv("GDK_BACKEND", "x11,*", 0);
-    return wxEntry(argc, argv);
+    // The arguments are data (a title, a password) and never the toolkit's
+    // options: a title such as "--gtk-module=..." must not load a library.
+    static char* toolkitArgv[] = {argv[0], nullptr};
+    int toolkitArgc = 1;
+    return wxEntry(toolkitArgc, toolkitArgv);
 }

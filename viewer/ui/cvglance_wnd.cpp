@@ -14,6 +14,7 @@
 #include <wx/webview.h>
 
 #include "about_dlg.h"
+#include "platform/files.h"
 #include "platform/module_path.h"
 #include "text.h"
 #include "viewer/document_rules.h"
@@ -127,8 +128,17 @@ CCvGlanceWnd::CCvGlanceWnd(std::vector<CString> args)
 
     dlg.AppendProgramFolder(platform::GetModulePath());
     const CRect view = HtmlViewRect(kInitialWidth, kInitialHeight);
+    CHtmlCtrl::Events events;
+    events.loaded = [this](const std::string& path) { OnPageLoaded(path); };
+    events.failed = [this](const std::string& path) { OnPageFailed(path); };
+    events.escape = [this] { Close(); };
+    // The view may load the loading page's folder and the temporary folder,
+    // where the documents and their supporting files lie.
+    const std::vector<std::string> folders{
+        platform::NativePath(ProgramFolderOf(dlg.LoadingPagePath())),
+        platform::NativePath(TempFolderOf(dlg.Arg(ARG_WORK_FOLDER)))};
     m_html.Create(this, wxRect(view.left, view.top, view.Width(), view.Height()), IDC_HTML,
-                  [this](const std::string& path) { OnPageLoaded(path); });
+                  std::move(events), folders);
     m_html.Navigate(dlg.LoadingPagePath());
     SetTitle(ToWx(dlg.Title()));
     SetSize(0, 0, kInitialWidth, kInitialHeight);
@@ -149,6 +159,7 @@ CCvGlanceWnd::CCvGlanceWnd(std::vector<CString> args)
     Bind(wxEVT_MOUSE_CAPTURE_LOST, &CCvGlanceWnd::OnCaptureLost, this);
     Bind(EVT_POSTED_MESSAGE, &CCvGlanceWnd::OnPostedMessage, this);
     Bind(wxEVT_CLOSE_WINDOW, &CCvGlanceWnd::OnCloseWindow, this);
+    Bind(wxEVT_CHAR_HOOK, &CCvGlanceWnd::OnCharHook, this);
 
     StartWorker();
     Show();
@@ -216,7 +227,10 @@ void CCvGlanceWnd::OnPaint(wxPaintEvent& /*event*/)
     dc.SetTextForeground(*wxWHITE);
     dc.SetTextBackground(kBandColour);
     dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-    dc.DrawText(ToWx(m_session->dlg.Title()), TITLE_X, TITLE_Y);
+    // A long title stops before the buttons instead of running under them.
+    const CString title = FitTitle(m_session->dlg.Title(), Caption().TitleMaxWidth(),
+                                   [&dc](const CString& text) { return dc.GetTextExtent(ToWx(text)).GetWidth(); });
+    dc.DrawText(ToWx(title), TITLE_X, TITLE_Y);
 
     DrawCaptionButtons(dc);
 }
@@ -384,8 +398,36 @@ void CCvGlanceWnd::OnPageLoaded(const std::string& nativePath)
     m_session->dlg.OnPageLoaded(nativePath);
 }
 
+void CCvGlanceWnd::OnPageFailed(const std::string& nativePath)
+{
+    if (TraceRequested()) {
+        std::fprintf(stderr, "cvglance: page failed %s\n", nativePath.c_str());
+        std::fflush(stderr);
+    }
+    // A document the view cannot show would leave the loading page up for
+    // good: it is a document that could not be converted for the view.
+    if (m_session->dlg.IsShownDocument(nativePath)) {
+        ShowMessageBox(VIEWER_CONVERT_ERROR, VIEWER_NOTICE_CAPTION);
+        Close();
+    }
+}
+
+void CCvGlanceWnd::OnCharHook(wxKeyEvent& event)
+{
+    // Esc ends the viewer as a dialog's Cancel does.
+    if (event.GetKeyCode() == WXK_ESCAPE) {
+        Close();
+        return;
+    }
+    event.Skip();
+}
+
 void CCvGlanceWnd::OnCloseWindow(wxCloseEvent& /*event*/)
 {
+    if (m_bClosing) {
+        return;
+    }
+    m_bClosing = true;
     m_session->dlg.OnClose();
     m_session->window.Close();
     CPostedMessageHandle::Instance().Detach();

@@ -76,6 +76,8 @@ private:
     void OnPostedMessage(wxThreadEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
     void OnPageLoaded(const std::string& nativePath);
+    void OnPageFailed(const std::string& nativePath);
+    void OnCharHook(wxKeyEvent& event);
     void ApplyCaptionAction(CaptionAction action);
     void RefreshButtons();
     CCaptionButtons& Caption() { return m_session->dlg.m_caption; }
@@ -89,5 +91,6 @@ private:
     wxFont m_fontTitle;
     wxRect m_rcRestored;        // where a maximised window returns to
     bool m_bDragging = false;
+    bool m_bClosing = false;    // Esc may ask twice: through the view and the window
     wxPoint m_ptDragOffset;     // pointer position relative to the window while dragging
 };

@@ -3,77 +3,177 @@
 #include <wx/webview.h>
 
 #if wxUSE_WEBVIEW_WEBKIT2
-#include <dlfcn.h>
-#include <glib-object.h>
+#include <filesystem>
+#include <string_view>
+
+#include <gdk/gdkkeysyms.h>
+#include <webkit2/webkit2.h>
 #endif
 
 #if wxUSE_WEBVIEW_WEBKIT2
 namespace {
 
-// The toolkit's web view library is already loaded with the program; its
-// development headers are not needed for the few calls made here, which are
-// looked up by name in the running process instead.
-template <typename Function>
-Function LookUp(const char* name)
+WebKitWebView* NativeView(wxWebView* view)
 {
-    return reinterpret_cast<Function>(dlsym(RTLD_DEFAULT, name));
+    void* native = view != nullptr ? view->GetNativeBackend() : nullptr;
+    return native != nullptr ? WEBKIT_WEB_VIEW(native) : nullptr;
 }
 
-using GetSettingsFn = void* (*)(void* webView);
-using SetBooleanFn = void (*)(void* settings, gboolean value);
-using GetEventUintFn = gboolean (*)(const void* event, guint* value);
-
-// Key values and modifier bits of the toolkit's key events.
-constexpr guint kControlMask = 1u << 2;
-constexpr guint kKeyF5 = 0xffc2;
-
-GetEventUintFn g_getEventState = nullptr;
-GetEventUintFn g_getEventKeyval = nullptr;
-
-gboolean OnNativeKeyPress(void* /*widget*/, void* event, gpointer /*data*/)
+// A URL prefix as a rule's pattern: the few characters a URL may hold that
+// the pattern language treats specially are escaped (twice: once for the
+// pattern, once for the JSON text around it).
+std::string PatternOf(const std::string& urlPrefix)
 {
-    guint state = 0;
-    guint keyval = 0;
-    g_getEventState(event, &state);
-    g_getEventKeyval(event, &keyval);
+    std::string pattern = "^";
+    for (const char c : urlPrefix) {
+        if (std::string_view(".*+?()[]{}|^$\\").find(c) != std::string_view::npos) {
+            pattern += "\\\\";
+        }
+        pattern += c;
+    }
+    return pattern;
+}
+
+// Block everything, then let through what lies under the folders.
+std::string RulesFor(const std::vector<std::string>& folders)
+{
+    std::string rules = R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}})";
+    const auto allow = [&rules](const std::string& pattern) {
+        rules += R"(,{"trigger":{"url-filter":")" + pattern +
+                 R"(","url-filter-is-case-sensitive":true},"action":{"type":"ignore-previous-rules"}})";
+    };
+    for (const std::string& folder : folders) {
+        std::string prefix = LocalFileUrl(folder);
+        if (prefix.empty()) {
+            continue;
+        }
+        if (prefix.back() != '/') {
+            prefix += '/';
+        }
+        allow(PatternOf(prefix));
+    }
+    allow("^data:");
+    allow("^about:blank$");
+    return rules + "]";
+}
+
+struct FilterSaving {
+    WebKitUserContentFilter* filter = nullptr;
+    bool done = false;
+};
+
+void OnFilterSaved(GObject* store, GAsyncResult* result, gpointer data)
+{
+    auto* saving = static_cast<FilterSaving*>(data);
+    saving->filter = webkit_user_content_filter_store_save_finish(
+        WEBKIT_USER_CONTENT_FILTER_STORE(store), result, nullptr);
+    saving->done = true;
+}
+
+struct KeyGuard {
+    std::function<void()> onEscape;
+};
+
+gboolean OnNativeKeyPress(GtkWidget* /*widget*/, GdkEventKey* event, gpointer data)
+{
+    if (event->keyval == GDK_KEY_Escape) {
+        const auto* guard = static_cast<const KeyGuard*>(data);
+        if (guard->onEscape) {
+            guard->onEscape();
+        }
+        return TRUE;
+    }
     // TRUE ends the signal here, before the web view's own key handling runs.
-    return (state & kControlMask) != 0 || keyval == kKeyF5 ? TRUE : FALSE;
+    return (event->state & GDK_CONTROL_MASK) != 0 || event->keyval == GDK_KEY_F5 ||
+                   event->keyval == GDK_KEY_F7
+               ? TRUE
+               : FALSE;
 }
+
+void DeleteKeyGuard(gpointer data, GClosure* /*closure*/) { delete static_cast<KeyGuard*>(data); }
 
 }  // namespace
 
 bool DisablePageScripts(wxWebView* view)
 {
-    auto getSettings = LookUp<GetSettingsFn>("webkit_web_view_get_settings");
-    auto setMarkup = LookUp<SetBooleanFn>("webkit_settings_set_enable_javascript_markup");
-    void* native = view != nullptr ? view->GetNativeBackend() : nullptr;
-    if (getSettings == nullptr || setMarkup == nullptr || native == nullptr) {
-        return false;
-    }
-    void* settings = getSettings(native);
+    WebKitWebView* native = NativeView(view);
+    WebKitSettings* settings = native != nullptr ? webkit_web_view_get_settings(native) : nullptr;
     if (settings == nullptr) {
         return false;
     }
-    setMarkup(settings, FALSE);
+    webkit_settings_set_enable_javascript_markup(settings, FALSE);
+    webkit_settings_set_enable_caret_browsing(settings, FALSE);
     return true;
 }
 
-bool SwallowCtrlAndF5Keys(wxWebView* view)
+std::string LocalFileUrl(const std::string& nativePath)
 {
-    g_getEventState = LookUp<GetEventUintFn>("gdk_event_get_state");
-    g_getEventKeyval = LookUp<GetEventUintFn>("gdk_event_get_keyval");
-    void* native = view != nullptr ? view->GetNativeBackend() : nullptr;
-    if (g_getEventState == nullptr || g_getEventKeyval == nullptr || native == nullptr) {
+    // The view writes a URL without "." and ".." steps.
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(nativePath, error);
+    if (error) {
+        return {};
+    }
+    gchar* uri = g_filename_to_uri(absolute.lexically_normal().c_str(), nullptr, nullptr);
+    if (uri == nullptr) {
+        return {};
+    }
+    std::string url = uri;
+    g_free(uri);
+    return url;
+}
+
+bool ConfineToFolders(wxWebView* view, const std::vector<std::string>& folders)
+{
+    WebKitWebView* native = NativeView(view);
+    if (native == nullptr) {
         return false;
     }
-    const auto handler = reinterpret_cast<GCallback>(&OnNativeKeyPress);
-    return g_signal_connect_data(native, "key-press-event", handler, nullptr, nullptr,
-                                 GConnectFlags{}) != 0;
+    // The rules are compiled into a store of files; the compiled rules stay
+    // mapped in memory once made, so the store is this process's alone and
+    // goes away at once.
+    gchar* storePath = g_dir_make_tmp("cvglance-rules-XXXXXX", nullptr);
+    if (storePath == nullptr) {
+        return false;
+    }
+    WebKitUserContentFilterStore* store = webkit_user_content_filter_store_new(storePath);
+    const std::string rules = RulesFor(folders);
+    GBytes* source = g_bytes_new(rules.data(), rules.size());
+    FilterSaving saving;
+    webkit_user_content_filter_store_save(store, "local-only", source, nullptr, OnFilterSaved, &saving);
+    while (!saving.done) {
+        g_main_context_iteration(nullptr, TRUE);
+    }
+    g_bytes_unref(source);
+    g_object_unref(store);
+    std::error_code ignored;
+    std::filesystem::remove_all(storePath, ignored);
+    g_free(storePath);
+    if (saving.filter == nullptr) {
+        return false;
+    }
+    webkit_user_content_manager_add_filter(webkit_web_view_get_user_content_manager(native),
+                                           saving.filter);
+    webkit_user_content_filter_unref(saving.filter);
+    return true;
+}
+
+bool GuardKeys(wxWebView* view, std::function<void()> onEscape)
+{
+    WebKitWebView* native = NativeView(view);
+    if (native == nullptr) {
+        return false;
+    }
+    auto* guard = new KeyGuard{std::move(onEscape)};
+    return g_signal_connect_data(native, "key-press-event", G_CALLBACK(&OnNativeKeyPress), guard,
+                                 &DeleteKeyGuard, GConnectFlags{}) != 0;
 }
 
 #else
 
 bool DisablePageScripts(wxWebView* /*view*/) { return false; }
-bool SwallowCtrlAndF5Keys(wxWebView* /*view*/) { return false; }
+bool ConfineToFolders(wxWebView* /*view*/, const std::vector<std::string>& /*folders*/) { return false; }
+std::string LocalFileUrl(const std::string& /*nativePath*/) { return {}; }
+bool GuardKeys(wxWebView* /*view*/, std::function<void()> /*onEscape*/) { return false; }
 
 #endif
