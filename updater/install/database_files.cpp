@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/durable_file.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void Remove(const std::string& path)
 
 bool WriteDurably(const std::string& path, const std::string& bytes)
 {
-    return platform::WriteFileDurably(platform::Utf8ToUtf16(path), bytes);
+    return platform::WriteFileDurably(platform::Utf8ToUtf16(path), bytes);  // already native
 }
 
 // One connection, closed when it leaves scope.
@@ -92,17 +93,27 @@ void SetError(std::string* error, const std::string& text)
     }
 }
 
+// The journal builds its paths with "\\" separators.
+std::string Native(const std::string& path)
+{
+    return platform::NativePath(platform::Utf8ToUtf16(path));
+}
+
 }  // namespace
 
-bool KeepDatabaseFiles(const std::string& dbPath, const std::string& copyPath, std::string* error)
+bool KeepDatabaseFiles(const std::string& dbPathGiven, const std::string& copyPathGiven, std::string* error)
 {
+    const std::string dbPath = Native(dbPathGiven);
+    const std::string copyPath = Native(copyPathGiven);
     Connection connection(dbPath, error);
     if (!connection.Run("BEGIN IMMEDIATE")) {
         return false;
     }
     std::string database;
     std::string wal;
-    const bool hasWal = Exists(dbPath + "-wal");
+    // An empty log holds nothing; keeping it would only add a file.
+    std::error_code sizeError;
+    const bool hasWal = Exists(dbPath + "-wal") && std::filesystem::file_size(dbPath + "-wal", sizeError) > 0;
     bool kept = ReadBytes(dbPath, database) && (!hasWal || ReadBytes(dbPath + "-wal", wal));
     if (!kept) {
         SetError(error, "cannot read " + dbPath);
@@ -119,8 +130,10 @@ bool KeepDatabaseFiles(const std::string& dbPath, const std::string& copyPath, s
     return kept;
 }
 
-bool RestoreDatabaseFiles(const std::string& copyPath, const std::string& dbPath, std::string* error)
+bool RestoreDatabaseFiles(const std::string& copyPathGiven, const std::string& dbPathGiven, std::string* error)
 {
+    const std::string dbPath = Native(dbPathGiven);
+    const std::string copyPath = Native(copyPathGiven);
     std::string database;
     std::string wal;
     const bool hasWal = Exists(copyPath + "-wal");

@@ -5,7 +5,7 @@
 
 #include <string>
 
-// Paths are UTF-8 as the file system takes them; error texts are UTF-8.
+// Paths are UTF-8 and may use "\\" separators; error texts are UTF-8.
 //
 // Copies the database file at dbPath, and its write-ahead log when there is
 // one, to copyPath (and copyPath + "-wal"), durably. The copy is taken inside
