@@ -141,8 +141,6 @@ TEST_F(ZipBomb, HundredThousandTinyEntriesAreAllQueriedAndExtracted)
 
 namespace {
 
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
-
 unsigned ModeOf(const fs::path& path)
 {
     struct stat st {};
@@ -155,20 +153,17 @@ unsigned ModeOf(const fs::path& path)
 TEST_F(ZipBomb, ArchivesNamingTheUpdatersOwnFilesAreRefusedBeforeAnythingIsWritten)
 {
     // However the name is spelt, it lands on the same file.
+    const std::string archive = "'" + (m_dir.path() / "reserved.zip").string() + "' ";
     for (const char* name : {"MorvexUpdate.journal/journal.log", "./MorvexUpdate.journal/phase",
                              "MorvexUpdate.journal.old/kept/1", "morvexupdate.JOURNAL/x", "MorvexUpdate.lock",
                              ".\\MORVEXUPDATE.LOCK", "sub/../newversion.ini", "/update.zip", ".//update.zip",
                              "MorvexUpdate.journal/"}) {
-        SCOPED_TRACE(name);
-        const fs::path archive = m_dir.path() / "reserved.zip";
-        fs::remove(archive);
-        fs::remove_all(Base());
+        fs::remove(m_dir.path() / "reserved.zip");
         fs::create_directories(Base());
-        MakeArchive("add " + Quoted(archive) + " first.txt 'written first'");
-        MakeArchive("add " + Quoted(archive) + " '" + name + "' planted");
-        EXPECT_FALSE(UnpackArchive(U16(archive.string()), U16(Base().string()), nullptr));
-        EXPECT_EQ(RegularFilesBelow(Base()), 0u) << "nothing is written";
-        EXPECT_TRUE(fs::is_empty(Base())) << "no folder either";
+        MakeArchive("add " + archive + "first.txt 'written first'");
+        MakeArchive("add " + archive + "'" + name + "' planted");
+        EXPECT_FALSE(UnpackArchive(U16(m_dir / "reserved.zip"), U16(Base().string()), nullptr)) << name;
+        EXPECT_TRUE(fs::is_empty(Base())) << name << ": nothing is written";
     }
 }
 
@@ -176,34 +171,27 @@ TEST_F(ZipBomb, AnArchiveAnnouncingMoreThanTheFreeSpaceIsRefusedBeforeAnythingIs
 {
     // Entries of 16 bytes announcing almost 4 GiB each, enough of them to
     // exceed what the test's file system has free.
-    constexpr std::uint64_t kAnnounced = 0xFFFFFFF0u;
-    const std::uint64_t available = fs::space(m_dir.path()).available;
-    const std::uint64_t count = available / kAnnounced + 2;
-    const fs::path archive = m_dir.path() / "announce.zip";
-    MakeArchive("announce " + Quoted(archive) + " " + std::to_string(count) + " " + std::to_string(kAnnounced));
+    const std::uint64_t count = fs::space(m_dir.path()).available / 0xFFFFFFF0u + 2;
+    MakeArchive("announce '" + (m_dir.path() / "big.zip").string() + "' " + std::to_string(count) + " 4294967280");
     fs::create_directories(Base());
-    EXPECT_FALSE(UnpackArchive(U16(archive.string()), U16(Base().string()), nullptr));
+    EXPECT_FALSE(UnpackArchive(U16(m_dir / "big.zip"), U16(Base().string()), nullptr));
     EXPECT_TRUE(fs::is_empty(Base())) << "not even the honest first entry is written";
 }
 
 TEST_F(ZipBomb, NewFilesTakeOnlyThePermissionBitsAUnixArchiveStores)
 {
-    const fs::path archive = m_dir.path() / "modes.zip";
-    MakeArchive("add " + Quoted(archive) + " bin/run.sh 'echo hi' 104755");  // set-user-id
-    MakeArchive("add " + Quoted(archive) + " bin/tool 'x' 2750");            // set-group-id
-    MakeArchive("add " + Quoted(archive) + " notes.txt 'x' 100640");
-    MakeArchive("add " + Quoted(archive) + " link 'target' 120777");         // a symbolic link's mode
-    MakeArchive("add " + Quoted(archive) + " old.sh 'new content' 100700");
+    const std::string archive = "'" + (m_dir.path() / "modes.zip").string() + "' ";
+    MakeArchive("add " + archive + "bin/run.sh 'echo hi' 104755");  // set-user-id
+    MakeArchive("add " + archive + "bin/tool x 2750");               // set-group-id, no file type
+    MakeArchive("add " + archive + "link target 120777");            // a symbolic link's mode
+    MakeArchive("add " + archive + "old.sh 'new content' 100700");
     fs::create_directories(Base());
     WriteFileBytes(Base() / "old.sh", "old content");
     fs::permissions(Base() / "old.sh", fs::perms(0604));
-    ASSERT_TRUE(UnpackArchive(U16(archive.string()), U16(Base().string()), nullptr));
-
-    EXPECT_EQ(ModeOf(Base() / "bin" / "run.sh"), 0755u) << "runnable, but never set-user-id";
-    EXPECT_EQ(ModeOf(Base() / "bin" / "tool"), 0750u) << "never set-group-id";
-    EXPECT_EQ(ModeOf(Base() / "notes.txt"), 0640u);
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Base() / "link"))) << "the mode's file type is not taken";
-    EXPECT_NE(ModeOf(Base() / "link"), 0777u);
+    ASSERT_TRUE(UnpackArchive(U16(m_dir / "modes.zip"), U16(Base().string()), nullptr));
+    EXPECT_EQ(ModeOf(Base() / "bin" / "run.sh"), 0755u);
+    EXPECT_EQ(ModeOf(Base() / "bin" / "tool"), 0750u);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Base() / "link")));
+    EXPECT_NE(ModeOf(Base() / "link"), 0777u) << "the mode of another file type is not taken";
     EXPECT_EQ(ModeOf(Base() / "old.sh"), 0604u) << "a replaced file keeps its own bits";
-    EXPECT_EQ(ReadFileBytes(Base() / "old.sh"), "new content");
 }

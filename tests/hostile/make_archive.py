@@ -8,16 +8,12 @@
   make_archive.py many OUT COUNT
       COUNT tiny entries "dNNN/fNNNNNN.txt", each holding its own name
   make_archive.py add ARCHIVE NAME CONTENT [MODE]
-      appends an entry NAME holding CONTENT to ARCHIVE (created when
-      missing); with MODE (octal) the entry is marked as made on Unix with
-      that mode
+      appends entry NAME (made on Unix with octal MODE, when given)
   make_archive.py announce OUT COUNT SIZE
-      an honest entry "first.txt", then COUNT stored entries "bigNN.bin" of
-      16 bytes whose headers announce SIZE bytes each
-  make_archive.py damage ARCHIVE KIND
-      no-count: the end record claims no entries; empty-end: an empty end
-      record is appended; short-directory: the end record claims one entry
-      less than the directory holds; empty: an archive without any entry
+      "first.txt", then COUNT 16-byte entries each announcing SIZE bytes
+  make_archive.py damage ARCHIVE no-count|empty-end|short-directory|empty
+      end record claiming no entries / an empty one appended / one entry
+      less than the directory holds / an archive without entries
 """
 import struct
 import sys
