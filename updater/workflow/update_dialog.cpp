@@ -40,9 +40,10 @@ BOOL CMyUpdateDlg::OnInitDialog()
 bool CMyUpdateDlg::RecoverUnfinishedUpdate()
 {
     const JournalRecovery recovery = CUpdateJournal::Recover(InstallDirFromModulePath(m_strModulePath));
-    if (recovery.found && recovery.clean) {
+    if (recovery.found && (recovery.clean || recovery.committed)) {
         // The cut-short run had stopped the product; what is installed now is
-        // whole (old or new) and can run.
+        // whole (old or new) and can run. A committed update whose manifest
+        // could not be moved into place yet is whole too.
         m_strInstallDir = InstallDirFromModulePath(m_strModulePath);
         m_nProduct = recovery.product;
         RestartProduct();
