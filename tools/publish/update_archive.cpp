@@ -22,7 +22,7 @@ constexpr unsigned long DOS_READ_ONLY = 0x01;
 constexpr unsigned long DOS_DIRECTORY = 0x10;
 // General purpose flag: the name is UTF-8.
 constexpr unsigned long NAME_IS_UTF8 = 0x800;
-// Version made by: Unix (host 3), specification 2.0. The updater then takes
+// Version made by: Unix (host 3), ZIP format 2.0. The updater then takes
 // the mode stored in the upper half of the external attributes.
 constexpr int MADE_ON_UNIX = (3 << 8) | 20;
 

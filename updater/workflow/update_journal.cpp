@@ -14,7 +14,6 @@
 #include "updater/install/archive_paths.h"
 #include "updater/install/database_files.h"
 #include "updater/install/reserved_names.h"
-#include "updater/install/update_db.h"
 #include "updater/workflow/manifest.h"
 
 namespace {
