@@ -150,9 +150,14 @@ bool RestoreDatabaseFiles(const std::string& copyPathGiven, const std::string& d
                 return false;
             }
         }
+        std::error_code statError;
+        const auto permissions = std::filesystem::status(dbPath, statError).permissions();
         if (!WriteDurably(dbPath, database)) {
             SetError(error, "cannot write " + dbPath);
             return false;
+        }
+        if (!statError && permissions != std::filesystem::perms::unknown) {
+            std::filesystem::permissions(dbPath, permissions, statError);  // the new file is 0644
         }
     }
     for (const char* suffix : kSidecars) {
