@@ -57,8 +57,9 @@ public:
 
     // Prepares the temporary file; false (nothing created) when the target is
     // not replaceable (see IsReplaceable) or its directory does not take a new
-    // file.
-    bool Create(const CString& target);
+    // file. A replaced file's permission bits carry over; a new file gets
+    // `newFilePermissions` (only its 0777 bits), or the default when 0.
+    bool Create(const CString& target, unsigned newFilePermissions = 0);
 
     // Appends to the temporary file; false on any failure.
     bool Write(const void* data, std::size_t size);

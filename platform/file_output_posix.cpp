@@ -128,7 +128,7 @@ ReplacementFile::~ReplacementFile()
     Discard();
 }
 
-bool ReplacementFile::Create(const CString& target)
+bool ReplacementFile::Create(const CString& target, unsigned newFilePermissions)
 {
     Discard();
     std::string native = NativePath(target);
@@ -150,6 +150,8 @@ bool ReplacementFile::Create(const CString& target)
             // Only the superuser may give a file away; the new file stays ours.
         }
         ::fchmod(fd, st.st_mode & 0777);
+    } else if (!exists && newFilePermissions != 0) {
+        ::fchmod(fd, static_cast<mode_t>(newFilePermissions & 0777));
     }
     m_file = fd;
     m_tempPath = std::move(tempPath);

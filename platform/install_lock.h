@@ -1,8 +1,12 @@
-// An exclusive lock on one installation, held through a file in it.
+// An exclusive lock on one installation, held on its folder.
 //
 // Two updaters started at once must not both change one installation: the
 // second blocks in Acquire until the first releases the lock or ends (the
-// system drops the lock with the process, however it ends).
+// system drops the lock with the process, however it ends). The lock is on
+// the folder itself rather than on a file in it: an update writes files into
+// the folder and may replace any of them, which would move a file's name to
+// a new, unlocked file while the first holder still runs; the folder it
+// writes into it cannot replace.
 #pragma once
 
 #include "platform/types.h"
@@ -16,22 +20,21 @@ public:
     InstallLock(const InstallLock&) = delete;
     InstallLock& operator=(const InstallLock&) = delete;
 
-    // Creates the lock file when missing and waits, without a time limit,
-    // until this object holds the lock. False (and no lock held) when the file
-    // cannot be created or locked, for example in a read-only folder.
-    bool Acquire(const CString& lockFilePath);
+    // Waits, without a time limit, until this object holds the lock on
+    // `folder` (empty: the current directory). False (and no lock held) when
+    // the folder cannot be opened.
+    bool Acquire(const CString& folder);
 
     // False instead of waiting when another holder has the lock.
-    bool TryAcquire(const CString& lockFilePath);
+    bool TryAcquire(const CString& folder);
 
-    // Idempotent; the lock file stays, since removing it would race with a
-    // waiter that has already opened it.
+    // Idempotent.
     void Release();
 
     bool IsHeld() const { return m_fd >= 0; }
 
 private:
-    bool Lock(const CString& lockFilePath, bool wait);
+    bool Lock(const CString& folder, bool wait);
 
     int m_fd = -1;
 };

@@ -12,16 +12,16 @@ namespace platform {
 
 InstallLock::~InstallLock() { Release(); }
 
-bool InstallLock::Acquire(const CString& lockFilePath) { return Lock(lockFilePath, true); }
+bool InstallLock::Acquire(const CString& folder) { return Lock(folder, true); }
 
-bool InstallLock::TryAcquire(const CString& lockFilePath) { return Lock(lockFilePath, false); }
+bool InstallLock::TryAcquire(const CString& folder) { return Lock(folder, false); }
 
-bool InstallLock::Lock(const CString& lockFilePath, bool wait)
+bool InstallLock::Lock(const CString& folder, bool wait)
 {
     Release();
     // Close-on-exec: a program we start (the product, above all) must not
     // inherit the descriptor and keep the installation locked after we end.
-    const int fd = open(NativePath(lockFilePath).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = open(folder.empty() ? "." : NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }

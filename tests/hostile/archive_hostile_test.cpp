@@ -1,5 +1,7 @@
 // ZIP bombs against the archive component: an entry that inflates far beyond
-// the size its headers announce, and an archive of 100 000 tiny entries. The
+// the size its headers announce, and an archive of 100 000 tiny entries;
+// archives the unpacking refuses before it writes anything (the updater's own
+// names, sizes past the free space); modes stored by Unix archivers. The
 // archives are made by Python's zipfile and byte-edited where they lie.
 #include <gtest/gtest.h>
 
@@ -7,8 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/stat.h>
+
+#include "platform/codepage.h"
 #include "support/temp_dir.h"
 #include "updater/install/archive.h"
+#include "updater/workflow/update_journal.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFileBytes;
@@ -132,3 +138,60 @@ TEST_F(ZipBomb, HundredThousandTinyEntriesAreAllQueriedAndExtracted)
 }
 
 }  // namespace
+
+namespace {
+
+unsigned ModeOf(const fs::path& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+}  // namespace
+
+TEST_F(ZipBomb, ArchivesNamingTheUpdatersOwnFilesAreRefusedBeforeAnythingIsWritten)
+{
+    // However the name is spelt, it lands on the same file.
+    const std::string archive = "'" + (m_dir.path() / "reserved.zip").string() + "' ";
+    for (const char* name : {"MorvexUpdate.journal/journal.log", "./MorvexUpdate.journal/phase",
+                             "MorvexUpdate.journal.old/kept/1", "morvexupdate.JOURNAL/x", "MorvexUpdate.lock",
+                             ".\\MORVEXUPDATE.LOCK", "sub/../newversion.ini", "/update.zip", ".//update.zip",
+                             "MorvexUpdate.journal/"}) {
+        fs::remove(m_dir.path() / "reserved.zip");
+        fs::create_directories(Base());
+        MakeArchive("add " + archive + "first.txt 'written first'");
+        MakeArchive("add " + archive + "'" + name + "' planted");
+        EXPECT_FALSE(UnpackArchive(U16(m_dir / "reserved.zip"), U16(Base().string()), nullptr)) << name;
+        EXPECT_TRUE(fs::is_empty(Base())) << name << ": nothing is written";
+    }
+}
+
+TEST_F(ZipBomb, AnArchiveAnnouncingMoreThanTheFreeSpaceIsRefusedBeforeAnythingIsWritten)
+{
+    // Entries of 16 bytes announcing almost 4 GiB each, enough of them to
+    // exceed what the test's file system has free.
+    const std::uint64_t count = fs::space(m_dir.path()).available / 0xFFFFFFF0u + 2;
+    MakeArchive("announce '" + (m_dir.path() / "big.zip").string() + "' " + std::to_string(count) + " 4294967280");
+    fs::create_directories(Base());
+    EXPECT_FALSE(UnpackArchive(U16(m_dir / "big.zip"), U16(Base().string()), nullptr));
+    EXPECT_TRUE(fs::is_empty(Base())) << "not even the honest first entry is written";
+}
+
+TEST_F(ZipBomb, NewFilesTakeOnlyThePermissionBitsAUnixArchiveStores)
+{
+    const std::string archive = "'" + (m_dir.path() / "modes.zip").string() + "' ";
+    MakeArchive("add " + archive + "bin/run.sh 'echo hi' 104755");  // set-user-id
+    MakeArchive("add " + archive + "bin/tool x 2750");               // set-group-id, no file type
+    MakeArchive("add " + archive + "link target 120777");            // a symbolic link's mode
+    MakeArchive("add " + archive + "old.sh 'new content' 100700");
+    fs::create_directories(Base());
+    WriteFileBytes(Base() / "old.sh", "old content");
+    fs::permissions(Base() / "old.sh", fs::perms(0604));
+    ASSERT_TRUE(UnpackArchive(U16(m_dir / "modes.zip"), U16(Base().string()), nullptr));
+    EXPECT_EQ(ModeOf(Base() / "bin" / "run.sh"), 0755u);
+    EXPECT_EQ(ModeOf(Base() / "bin" / "tool"), 0750u);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Base() / "link")));
+    EXPECT_NE(ModeOf(Base() / "link"), 0777u) << "the mode of another file type is not taken";
+    EXPECT_EQ(ModeOf(Base() / "old.sh"), 0604u) << "a replaced file keeps its own bits";
+}

@@ -179,4 +179,27 @@ TEST_F(PublishTest, RefusesValuesTheUpdaterCouldNotReadBack)
     }
 }
 
+TEST_F(PublishTest, ArchiveStoresUnixModesAndRefusesTheUpdatersOwnNames)
+{
+    std::filesystem::permissions(m_update.path() / "bin" / "Zentora", std::filesystem::perms(04755));
+    ASSERT_EQ(Publish("server").exitCode, 0);
+    const ProgramRun mode = RunProgram(
+        "/usr/bin/python3", {"-c",
+                             "import sys, zipfile; i = zipfile.ZipFile(sys.argv[1]).getinfo('bin/Zentora'); "
+                             "print(i.create_system, oct(i.external_attr >> 16))",
+                             (Remote() / "update.zip").string()});
+    EXPECT_EQ(mode.out, "3 0o100755\n") << "made on Unix, without the set-id bit";
+
+    for (const char* name : {"MorvexUpdate.journal/phase", "morvexupdate.lock", "newversion.ini", "update.zip"}) {
+        std::filesystem::remove_all(m_update.path());
+        std::filesystem::create_directories((m_update.path() / name).parent_path());
+        WriteFileBytes(m_update.path() / name, "x");
+        std::filesystem::remove(Remote() / "update.zip");
+        const ProgramRun run = Publish("server");
+        EXPECT_EQ(run.exitCode, 1) << name;
+        EXPECT_NE(run.err.find("refuses archives holding it"), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(Remote() / "update.zip")) << name;
+    }
+}
+
 }  // namespace

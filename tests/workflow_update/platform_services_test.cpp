@@ -153,7 +153,7 @@ TEST_F(ProgramStart, ReturnsWithoutWaitingAndTheProgramInheritsNoLock)
     // The program holds on until the test lets it go, so a start that waited
     // for it would never return.
     const auto release = m_dir.path() / "release";
-    const auto lockFile = U16((m_dir.path() / "install" / "lock").string());
+    const auto lockFile = U16((m_dir.path() / "install").string());
     platform::InstallLock lock;
     ASSERT_TRUE(lock.Acquire(lockFile));
     WriteScript(m_dir.path() / "bin" / "Lingerer",
@@ -187,7 +187,7 @@ TEST_F(ProgramStart, OpensADocumentWithTheDesktopOpenerInTheCurrentDirectory)
 TEST(InstallLock, ASecondHolderWaitsUntilTheFirstReleases)
 {
     TempDir dir;
-    const CString path = U16(dir / "MorvexUpdate.lock");
+    const CString path = U16(dir.path().string());
     platform::InstallLock first;
     ASSERT_TRUE(first.Acquire(path));
     EXPECT_TRUE(first.IsHeld());
@@ -208,7 +208,7 @@ TEST(InstallLock, ASecondHolderWaitsUntilTheFirstReleases)
 TEST(InstallLock, AnotherProcessHoldingTheLockBlocksUsUntilItEnds)
 {
     TempDir dir;
-    const std::string path = dir / "MorvexUpdate.lock";
+    const std::string path = dir.path().string();
     const std::string started = dir / "started";
     // flock(1) takes the same kind of lock from a separate process.
     ASSERT_TRUE(platform::StartDetached(
@@ -219,10 +219,22 @@ TEST(InstallLock, AnotherProcessHoldingTheLockBlocksUsUntilItEnds)
     EXPECT_TRUE(lock.Acquire(U16(path))) << "the lock is free once the other process ends";
 }
 
+TEST(InstallLock, NoFileWrittenIntoTheFolderLetsASecondHolderIn)
+{
+    // An update may rename a new file over any name, earlier lock files included.
+    TempDir dir;
+    platform::InstallLock first;
+    ASSERT_TRUE(first.Acquire(U16(dir.path().string())));
+    testsupport::WriteFileBytes(dir / "replacement", "from the archive");
+    std::filesystem::rename(dir / "replacement", dir / "MorvexUpdate.lock");
+    platform::InstallLock second;
+    EXPECT_FALSE(second.TryAcquire(U16(dir.path().string())));
+}
+
 TEST(InstallLock, AMissingFolderGivesNoLockInsteadOfWaiting)
 {
     TempDir dir;
     platform::InstallLock lock;
-    EXPECT_FALSE(lock.Acquire(U16(dir / "gone/MorvexUpdate.lock")));
+    EXPECT_FALSE(lock.Acquire(U16(dir / "gone")));
     EXPECT_FALSE(lock.IsHeld());
 }

@@ -95,7 +95,7 @@ TEST_P(SuccessfulUpdate, StopsPatchesCommitsReportsAndRestartsTheProduct)
         EXPECT_FALSE(std::filesystem::exists(scene.Install() / gone)) << gone << " must not be left behind";
     }
     platform::InstallLock lock;
-    EXPECT_TRUE(lock.TryAcquire(U16((scene.Install() / "MorvexUpdate.lock").string())))
+    EXPECT_TRUE(lock.TryAcquire(U16(scene.Install().string())))
         << "the installation lock is released when the sequence ends";
 }
 
@@ -260,7 +260,7 @@ TEST(UpdateSequence, NoUpdateSignalsTheEventOnceAndNeedsNoWindow)
     EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
     EXPECT_TRUE(scene.ProcessControlCalls().empty());
     platform::InstallLock lock;
-    EXPECT_TRUE(lock.TryAcquire(U16((scene.Install() / "MorvexUpdate.lock").string())));
+    EXPECT_TRUE(lock.TryAcquire(U16(scene.Install().string())));
     platform::CloseEventHandle(event);
 }
 
@@ -288,5 +288,5 @@ TEST(UpdateSequence, AbandoningADueUpdateChangesNothing)
     EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
     EXPECT_TRUE(scene.ProcessControlCalls().empty()) << "nothing was stopped";
     platform::InstallLock lock;
-    EXPECT_TRUE(lock.TryAcquire(U16((scene.Install() / "MorvexUpdate.lock").string())));
+    EXPECT_TRUE(lock.TryAcquire(U16(scene.Install().string())));
 }

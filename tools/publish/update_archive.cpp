@@ -11,6 +11,9 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/codepage.h"
+#include "updater/install/reserved_names.h"
+
 namespace {
 
 // The updater reads entry names into a buffer of this many bytes plus a NUL.
@@ -19,6 +22,9 @@ constexpr unsigned long DOS_READ_ONLY = 0x01;
 constexpr unsigned long DOS_DIRECTORY = 0x10;
 // General purpose flag: the name is UTF-8.
 constexpr unsigned long NAME_IS_UTF8 = 0x800;
+// Version made by: Unix (host 3), ZIP format 2.0. The updater then takes
+// the mode stored in the upper half of the external attributes.
+constexpr int MADE_ON_UNIX = (3 << 8) | 20;
 
 struct Item {
     std::filesystem::path path;
@@ -78,6 +84,10 @@ bool CollectItems(const std::filesystem::path& folder, char separator, std::vect
         if (ec) {
             break;
         }
+        if (archive::IsReservedName(platform::Utf8ToUtf16(name))) {
+            error = "the updater keeps its own files under this name and refuses archives holding it: " + name;
+            return false;
+        }
         std::replace(name.begin(), name.end(), '/', separator);
         if (directory) {
             name.push_back(separator);
@@ -105,7 +115,10 @@ bool AddItem(zipFile zip, const Item& item, std::string& error)
     }
     zip_fileinfo fileInfo{};
     fileInfo.tmz_date = DosTime(info.st_mtime);
-    fileInfo.external_fa = item.directory ? DOS_DIRECTORY : 0;
+    // The mode (type and permission bits, never the set-id or sticky bits) in
+    // the upper half, the DOS attributes in the lower.
+    fileInfo.external_fa = (static_cast<unsigned long>((info.st_mode & S_IFMT) | (info.st_mode & 0777)) << 16) |
+                           (item.directory ? DOS_DIRECTORY : 0);
     if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         fileInfo.external_fa |= DOS_READ_ONLY;
     }
@@ -113,7 +126,7 @@ bool AddItem(zipFile zip, const Item& item, std::string& error)
     const bool large = static_cast<std::uint64_t>(info.st_size) >= 0xFFFFFFFFULL;
     if (zipOpenNewFileInZip4_64(zip, item.name.c_str(), &fileInfo, extra.data(), extra.size(),
                                 extra.data(), extra.size(), nullptr, item.directory ? 0 : Z_DEFLATED, Z_DEFAULT_COMPRESSION,
-                                0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
+                                0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, MADE_ON_UNIX,
                                 NAME_IS_UTF8, large ? 1 : 0) != ZIP_OK) {
         error = "cannot add " + item.name;
         return false;

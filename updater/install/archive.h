@@ -77,6 +77,9 @@ struct ArchiveEntry {
     std::uint64_t writeTime = 0;
     std::int32_t packedSize = 0;
     std::int32_t unpackedSize = 0;
+    // The permission bits (at most 0777) an archive made on Unix stores for a
+    // file; 0 when it stores none. A file the entry creates gets them.
+    std::uint32_t permissions = 0;
 };
 
 class CArchiveReader;

@@ -33,6 +33,19 @@ std::uint32_t ReadLe32(const unsigned char* p)
 
 }  // namespace
 
+std::uint32_t EntryPermissions(std::uint32_t versionMadeBy, std::uint32_t externalAttributes)
+{
+    constexpr std::uint32_t kUnixHost = 3;
+    constexpr std::uint32_t kTypeMask = 0170000;
+    constexpr std::uint32_t kRegularFile = 0100000;
+    const std::uint32_t mode = externalAttributes >> 16;
+    const std::uint32_t type = mode & kTypeMask;
+    if (((versionMadeBy >> 8) & 0xFF) != kUnixHost || (type != 0 && type != kRegularFile)) {
+        return 0;
+    }
+    return mode & 0777;
+}
+
 std::uint32_t EntryAttributes(std::uint32_t versionMadeBy, std::uint32_t externalAttributes)
 {
     const std::uint32_t host = (versionMadeBy >> 8) & 0xFF;

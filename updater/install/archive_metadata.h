@@ -15,6 +15,12 @@ namespace archive {
 // upper 16 bits: directory type, and read-only when the owner may not write.
 std::uint32_t EntryAttributes(std::uint32_t versionMadeBy, std::uint32_t externalAttributes);
 
+// The permission bits of a regular file's entry from an archive made on Unix
+// (host 3), read from the mode in the upper 16 bits of the external
+// attributes; the set-id and sticky bits and any other file type are never
+// taken. 0 for other hosts and for entries that are not regular files.
+std::uint32_t EntryPermissions(std::uint32_t versionMadeBy, std::uint32_t externalAttributes);
+
 // The file time (UTC) of a DOS date and time taken as local time; false, with
 // `fileTime` unchanged, when they are not a calendar date and time.
 bool DosTimeToFileTime(std::uint16_t dosDate, std::uint16_t dosTime, std::uint64_t& fileTime);

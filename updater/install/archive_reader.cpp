@@ -260,6 +260,8 @@ ARCRESULT CArchiveReader::QueryCurrent(ArchiveEntry& entry)
 
     entry.attributes = archive::EntryAttributes(static_cast<std::uint32_t>(info.version),
                                                 static_cast<std::uint32_t>(info.external_fa));
+    entry.permissions = archive::EntryPermissions(static_cast<std::uint32_t>(info.version),
+                                                  static_cast<std::uint32_t>(info.external_fa));
     entry.packedSize = ClampToInt32(info.compressed_size);
     entry.unpackedSize = ClampToInt32(info.uncompressed_size);
 
@@ -331,7 +333,7 @@ ARCRESULT CArchiveReader::ExtractToFile(const ArchiveEntry& entry, const char16_
     archive::EnsureDirectoryChain(m_baseDir, directoryPart);
 
     platform::ReplacementFile output;
-    if (!output.Create(fullPath)) {
+    if (!output.Create(fullPath, entry.permissions)) {
         return ARC_CANT_OPEN_FILE;
     }
     m_stream->Open(Zip(m_zip), Password());

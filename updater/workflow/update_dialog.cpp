@@ -7,19 +7,13 @@
 #include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
 
-namespace {
-
-// In the installation directory: held from before the check until the
-// installation is no longer being changed.
-constexpr char16_t kInstallLockFile[] = u"MorvexUpdate.lock";
-
-}  // namespace
-
 BOOL CMyUpdateDlg::OnInitDialog()
 {
     // Two updaters on one installation would both download and unpack over it;
     // the second waits here and then checks afresh, finding the update done.
-    m_installLock.Acquire(InstallDirFromModulePath(m_strModulePath) + kInstallLockFile);
+    // The lock is held on the installation folder from before the check until
+    // the installation is no longer being changed.
+    m_installLock.Acquire(InstallDirFromModulePath(m_strModulePath));
 
     // Another process (the product that started us) may have created the
     // event; we never create it.
@@ -46,9 +40,10 @@ BOOL CMyUpdateDlg::OnInitDialog()
 bool CMyUpdateDlg::RecoverUnfinishedUpdate()
 {
     const JournalRecovery recovery = CUpdateJournal::Recover(InstallDirFromModulePath(m_strModulePath));
-    if (recovery.found && recovery.clean) {
+    if (recovery.found && (recovery.clean || recovery.committed)) {
         // The cut-short run had stopped the product; what is installed now is
-        // whole (old or new) and can run.
+        // whole (old or new) and can run. A committed update whose manifest
+        // could not be moved into place yet is whole too.
         m_strInstallDir = InstallDirFromModulePath(m_strModulePath);
         m_nProduct = recovery.product;
         RestartProduct();

@@ -10,8 +10,10 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "updater/install/archive.h"
+#include "updater/install/archive_layout.h"
 #include "updater/install/archive_paths.h"
-#include "updater/install/update_db.h"
+#include "updater/install/database_files.h"
+#include "updater/install/reserved_names.h"
 #include "updater/workflow/manifest.h"
 
 namespace {
@@ -161,19 +163,33 @@ void RemoveJournal(const CString& installDir)
     platform::RemoveTree(error ? dir : retired);
 }
 
+// The log's records that act inside the installation. The log is only ever
+// written by the updater, but whatever a damaged or planted line says, a roll
+// back must not delete or overwrite anything elsewhere, nor inside the journal.
+std::vector<LogRecord> ReadLogInside(const CString& installDir, const CString& logPath)
+{
+    std::vector<LogRecord> records = ReadLog(logPath);
+    std::erase_if(records, [&](const LogRecord& record) {
+        return !archive::IsInsideInstallation(installDir, record.path) ||
+               (record.tag == 'K' && (record.number.empty() ||
+                                      record.number.find_first_not_of("0123456789") != std::string::npos));
+    });
+    return records;
+}
+
 // Undoes what the journal in `installDir` records. Each step can be repeated,
 // so a roll back cut short by a crash is simply run again.
 bool RollBackJournal(const CString& installDir, unsigned long pid)
 {
     const CString dir = JournalDir(installDir) + u"\\";
-    const std::vector<LogRecord> records = ReadLog(dir + kLogFile);
+    const std::vector<LogRecord> records = ReadLogInside(installDir, dir + kLogFile);
     bool restored = true;
 
     for (const LogRecord& record : records) {
         if (record.tag == 'B') {
             const std::string db = platform::Utf16ToUtf8(record.path);
             const std::string copy = platform::Utf16ToUtf8(dir + kDatabaseCopy);
-            restored = RestoreDatabase(copy, db) && restored;
+            restored = RestoreDatabaseFiles(copy, db, nullptr) && restored;
         } else if (record.tag == 'N') {
             for (const char16_t* suffix : {u"", u"-journal", u"-wal", u"-shm"}) {
                 platform::DeleteFileW(record.path + suffix);
@@ -237,6 +253,46 @@ bool JournalEntry(CUpdateJournal& journal, const CString& base, const ArchiveEnt
     archive::SplitTargetName(name, directoryPart, filePart);
     return journal.RecordNewDirectories(base, directoryPart) &&
            journal.KeepBeforeWrite(base + directoryPart + filePart);
+}
+
+// Room kept free beyond what an archive needs, for the database copy, the
+// journal and whatever else runs meanwhile.
+std::uint64_t SpaceMargin(std::uint64_t needed)
+{
+    return (std::uint64_t{8} << 20) + needed / 16;
+}
+
+std::uint64_t AddCapped(std::uint64_t a, std::uint64_t b)
+{
+    return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+// Checked before anything is written, since a refusal halfway would leave
+// the roll back to undo what should never have been started: a damaged
+// archive, one that names one of the updater's own files, one whose
+// announced sizes (with the old files the journal keeps) do not fit the free
+// space.
+bool MayUnpack(const CString& archivePath, ArchiveHandle* archive, std::int32_t count, const CString& base)
+{
+    const archive::ArchiveLayout layout = archive::CheckArchiveLayout(archivePath);
+    if (!layout.sound || layout.entries != static_cast<std::uint32_t>(count)) {
+        return false;
+    }
+    std::uint64_t needed = layout.unpackedTotal;
+    ArchiveEntry entry;
+    for (std::int32_t index = 0; index < count; ++index) {
+        if (ArchiveGetEntry(archive, index, &entry) != ARC_OK || archive::IsReservedName(CString(entry.path))) {
+            return false;
+        }
+        std::error_code error;
+        const std::uint64_t old = std::filesystem::file_size(platform::NativePath(base + CString(entry.path)), error);
+        if (!error) {
+            needed = AddCapped(needed, old);
+        }
+    }
+    std::error_code error;
+    const auto space = std::filesystem::space(platform::NativePath(base.empty() ? CString(u".") : base), error);
+    return !error && space.available >= AddCapped(needed, SpaceMargin(needed));
 }
 
 }  // namespace
@@ -396,7 +452,7 @@ bool CUpdateJournal::KeepDatabase(const std::string& dbPathUtf8, std::string* er
         // The patch creates it; the old installation had none.
         kept = m_log.Append("N " + Escape(dbPathUtf8));
     } else {
-        kept = BackupDatabase(dbPathUtf8, platform::Utf16ToUtf8(m_strDir + kDatabaseCopy), errorUtf8) &&
+        kept = KeepDatabaseFiles(dbPathUtf8, platform::Utf16ToUtf8(m_strDir + kDatabaseCopy), errorUtf8) &&
                m_log.Append("B " + Escape(dbPathUtf8));
     }
     Checkpoint();
@@ -440,8 +496,14 @@ JournalRecovery CUpdateJournal::Recover(const CString& installDir)
         // The new version is complete; only the run's own clean-up was cut.
         recovery.committed = true;
         platform::DeleteFileW(installDir + UPDATE_SCRIPT_FILE);
-        CommitNewManifest(installDir);
         platform::DeleteFileW(installDir + UPDATE_ARCHIVE_FILE);
+        // Without the new manifest in place the check would offer the update
+        // again, over the patched database: the journal stays until it is.
+        // (A manifest already moved was committed by the cut-short run.)
+        if (platform::PathExists(installDir + NEW_MANIFEST_FILE) && !CommitNewManifest(installDir)) {
+            recovery.clean = false;
+            return recovery;
+        }
         RemoveJournal(installDir);
         return recovery;
     }
@@ -463,6 +525,10 @@ bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJo
     ArchiveEntry entry;
     ArchiveGetEntry(archive, -1, &entry);
     const std::int32_t count = entry.number;
+    if (!MayUnpack(archivePath, archive, count, base)) {
+        ArchiveClose(archive);
+        return false;
+    }
     // Entries before this one are journaled already.
     std::int32_t journaled = journal == nullptr ? count : 0;
     if (journal != nullptr) {

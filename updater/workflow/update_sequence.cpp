@@ -33,6 +33,7 @@ constexpr char16_t kCaptionSucceeded[] = u"升级成功";
 constexpr char16_t kTextPatchFailed[] = u"数据库更新失败：";
 constexpr char16_t kTextDownloadFailed[] = u"升级包下载或解压失败，请稍后再试！";
 constexpr char16_t kTextSucceeded[] = u"您已经成功升级到最新版本";
+constexpr char16_t kTextNotRestored[] = u"升级失败，安装未能完全恢复，下次启动时将继续恢复。";
 
 void RemoveWorkDirectories()
 {
@@ -124,8 +125,8 @@ void CMyUpdateDlg::ReportFailedDownload()
 {
     // Every file gets its old content back and the fetched manifest goes, so
     // the old product can run and the next start offers the update again.
-    m_journal.RollBack();
-    MessageBox(kTextDownloadFailed, kCaptionFailed);
+    // A roll back that could not finish keeps its journal for the next start.
+    MessageBox(m_journal.RollBack() ? kTextDownloadFailed : kTextNotRestored, kCaptionFailed);
     m_bCancelLocked = false;
     RestartProduct();
 }
@@ -140,8 +141,13 @@ void CMyUpdateDlg::InstallUpdate()
     if (!outcome.patched || !m_journal.SetPhase(JournalPhase::Committed)) {
         // The whole old installation comes back, database included, so the
         // old product can run again.
-        m_journal.RollBack();
-        if (outcome.patched) {
+        const bool restored = m_journal.RollBack();
+        // The script goes on failure, as after success, even when the
+        // installation held one before the update: the roll back put it back.
+        platform::DeleteFileW(m_strInstallDir + UPDATE_SCRIPT_FILE);
+        if (!restored) {
+            MessageBox(kTextNotRestored, kCaptionFailed);
+        } else if (outcome.patched) {
             MessageBox(kTextDownloadFailed, kCaptionFailed);
         } else {
             MessageBox(kTextPatchFailed + outcome.error, kCaptionFailed);
@@ -154,8 +160,11 @@ void CMyUpdateDlg::InstallUpdate()
 
     platform::DeleteFileW(m_strInstallDir + UPDATE_SCRIPT_FILE);
     SetStatusText(kStatusDone);
-    CommitNewManifest(m_strInstallDir);
-    m_journal.Finish();
+    // Until the new manifest is in place the journal stays: the next start
+    // commits it instead of offering the update again over the patched database.
+    if (CommitNewManifest(m_strInstallDir)) {
+        m_journal.Finish();
+    }
     MessageBox(kTextSucceeded + g_strNewVersion + u"!", kCaptionSucceeded);
     platform::OpenDocument(kReleaseNotes);
     RestartProduct();
