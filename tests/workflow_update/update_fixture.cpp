@@ -1,12 +1,17 @@
 #include "workflow_update/update_fixture.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/named_event.h"
@@ -116,16 +121,18 @@ std::size_t CRecordingWindow::PostedCount() const
     return m_postedCount;
 }
 
-UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_productCode(options.productCode)
+UpdateScene::UpdateScene(const UpdateSceneOptions& options)
+    : m_installFolder(options.installFolder), m_productCode(options.productCode)
 {
     static std::atomic<int> counter{0};
     m_eventName = U16("morvex-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
     g_hProgressWnd = nullptr;
 
     const auto content = m_root.path() / "content";
-    for (const char* folder : {"install", "cwd", "bin", "server", "content/ini", "content/docs"}) {
+    for (const char* folder : {"cwd", "bin", "server", "content/ini", "content/docs"}) {
         std::filesystem::create_directories(m_root.path() / folder);
     }
+    std::filesystem::create_directories(Install());
     m_server = std::make_unique<testsupport::FtpServer>(m_root.path() / "server", options.server);
 
     if (!options.scriptUtf8.empty()) {
@@ -173,6 +180,20 @@ UpdateScene::~UpdateScene()
     std::filesystem::current_path(m_oldCwd);
     g_hProgressWnd = nullptr;
     platform::DeleteEvent(m_eventName);
+}
+
+void UpdateScene::SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value)
+{
+    const auto path = Install() / "version.ini";
+    std::string text = testsupport::ReadFileBytes(path);
+    const std::string header = "[" + section + "]\r\n";
+    const std::size_t at = text.find(header);
+    if (at == std::string::npos) {
+        text += header + key + "=" + value + "\r\n";
+    } else {
+        text.insert(at + header.size(), key + "=" + value + "\r\n");
+    }
+    testsupport::WriteFileBytes(path, text);
 }
 
 std::filesystem::path UpdateScene::ServerFolder() const
@@ -241,4 +262,94 @@ std::size_t UpdateScene::WorkDirectoryCount() const
         present += std::filesystem::is_directory(WorkDir() / name) ? 1u : 0u;
     }
     return present;
+}
+
+DatabaseLockHolder::DatabaseLockHolder(const std::filesystem::path& db)
+{
+    // BEGIN IMMEDIATE takes the write lock at once; readers may still read.
+    const std::string script =
+        "import os, sqlite3, sys, time\n"
+        "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+        "c.execute('BEGIN IMMEDIATE')\n"
+        "print('held', flush=True)\n"
+        "while not os.path.exists(sys.argv[2]):\n"
+        "    time.sleep(0.01)\n"
+        "c.execute('ROLLBACK')\n";
+    testsupport::WriteFileBytes(m_work.path() / "hold.py", script);
+    const std::string command = "/usr/bin/python3 '" + (m_work.path() / "hold.py").string() + "' '" +
+                                db.string() + "' '" + (m_work.path() / "release").string() + "'";
+    m_pipe = popen(command.c_str(), "r");
+    char line[16] = {};
+    m_held = m_pipe != nullptr && std::fgets(line, sizeof line, m_pipe) != nullptr &&
+             std::string(line) == "held\n";
+    EXPECT_TRUE(m_held) << "the other process could not take the database's lock";
+}
+
+DatabaseLockHolder::~DatabaseLockHolder() { Release(); }
+
+void DatabaseLockHolder::Release()
+{
+    if (m_pipe == nullptr) {
+        return;
+    }
+    testsupport::WriteFileBytes(m_work.path() / "release", "");
+    pclose(m_pipe);
+    m_pipe = nullptr;
+}
+
+namespace {
+
+std::atomic<int> g_refusedLocks{0};
+sqlite3_syscall_ptr g_realFcntl = nullptr;
+
+// SQLite's unix layer calls fcntl through a table it lets replace; this one
+// passes every call on and counts the lock requests refused by another
+// process's lock.
+int CountingFcntl(int fd, int op, ...)
+{
+    using Fcntl = int (*)(int, int, ...);
+    const auto real = reinterpret_cast<Fcntl>(g_realFcntl);
+    std::va_list args;
+    va_start(args, op);
+    int result = 0;
+    if (op == F_SETLK || op == F_SETLKW || op == F_GETLK) {
+        auto* lock = va_arg(args, struct flock*);
+        result = real(fd, op, lock);
+        if (result != 0 && op == F_SETLK && (errno == EAGAIN || errno == EACCES)) {
+            g_refusedLocks.fetch_add(1);
+        }
+    } else {
+        result = real(fd, op, va_arg(args, int));
+    }
+    va_end(args);
+    return result;
+}
+
+}  // namespace
+
+RefusedLockWatch::RefusedLockWatch()
+{
+    sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    g_refusedLocks = 0;
+    g_realFcntl = vfs->xGetSystemCall(vfs, "fcntl");
+    EXPECT_EQ(vfs->xSetSystemCall(vfs, "fcntl", reinterpret_cast<sqlite3_syscall_ptr>(CountingFcntl)),
+              SQLITE_OK);
+}
+
+RefusedLockWatch::~RefusedLockWatch()
+{
+    sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    vfs->xSetSystemCall(vfs, "fcntl", g_realFcntl);
+}
+
+bool RefusedLockWatch::WaitForRefusal() const
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (g_refusedLocks.load() == 0) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }

@@ -65,6 +65,8 @@ struct UpdateSceneOptions {
     // almost nothing); 0: none.
     std::size_t zeroFileBytes = 0;
     testsupport::FtpServerOptions server;
+    // The installation's folder name below the scene's root.
+    std::string installFolder = "install";
 };
 
 class UpdateScene {
@@ -72,10 +74,13 @@ public:
     explicit UpdateScene(const UpdateSceneOptions& options = {});
     ~UpdateScene();
 
-    std::filesystem::path Install() const { return m_root.path() / "install"; }
+    std::filesystem::path Install() const { return m_root.path() / m_installFolder; }
     std::filesystem::path ServerFolder() const;  // .../update/<code>
     std::filesystem::path WorkDir() const { return m_root.path() / "cwd"; }
     std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
+
+    // Adds key=value to the section of the installed manifest.
+    void SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value);
 
     // Makes a dialog over the installation, as the program at Install()/MorvexUpdate.
     std::unique_ptr<CMyUpdateDlg> MakeDialog();
@@ -98,6 +103,7 @@ public:
 
 private:
     testsupport::TempDir m_root;
+    std::string m_installFolder;
     std::unique_ptr<testsupport::FtpServer> m_server;
     CFtpTransfer_Curl m_transfer;
     CRecordingWindow m_window;
@@ -109,3 +115,36 @@ private:
 
 // The publishing tool's path in the build.
 std::string PublishTool();
+
+// Another process (the product, still shutting down) holding a write lock on
+// a database: taken in the constructor, which returns once it is held, and
+// given up by Release() (or the destructor), which waits for the process.
+class DatabaseLockHolder {
+public:
+    explicit DatabaseLockHolder(const std::filesystem::path& db);
+    ~DatabaseLockHolder();
+    DatabaseLockHolder(const DatabaseLockHolder&) = delete;
+    DatabaseLockHolder& operator=(const DatabaseLockHolder&) = delete;
+
+    bool held() const { return m_held; }
+    void Release();
+
+private:
+    testsupport::TempDir m_work;
+    std::FILE* m_pipe = nullptr;
+    bool m_held = false;
+};
+
+// While it exists, notes every file lock that SQLite in this process asks for
+// and the kernel refuses because another process holds it: the moment a
+// statement starts waiting for a lock.
+class RefusedLockWatch {
+public:
+    RefusedLockWatch();
+    ~RefusedLockWatch();
+    RefusedLockWatch(const RefusedLockWatch&) = delete;
+    RefusedLockWatch& operator=(const RefusedLockWatch&) = delete;
+
+    // Waits (up to 60 s) until a lock has been refused.
+    bool WaitForRefusal() const;
+};

@@ -45,15 +45,21 @@ BOOL CMyUpdateDlg::OnInitDialog()
 
 bool CMyUpdateDlg::RecoverUnfinishedUpdate()
 {
-    const JournalRecovery recovery = CUpdateJournal::Recover(InstallDirFromModulePath(m_strModulePath));
-    if (recovery.found && recovery.clean) {
-        // The cut-short run had stopped the product; what is installed now is
-        // whole (old or new) and can run.
-        m_strInstallDir = InstallDirFromModulePath(m_strModulePath);
-        m_nProduct = recovery.product;
+    const CString installDir = InstallDirFromModulePath(m_strModulePath);
+    const JournalRecovery recovery = CUpdateJournal::Recover(installDir);
+    if (!recovery.clean) {
+        return false;  // the installation is not whole: the product stays stopped
+    }
+    // A run that had stopped the product was cut short before it started it
+    // again: during the update, or while its last message was up. What is
+    // installed now is whole (old or new) and can run.
+    std::int32_t product = PRODUCT_ZENTORA_P;
+    if (ReadRestartRecord(installDir, &product)) {
+        m_strInstallDir = installDir;
+        m_nProduct = product;
         RestartProduct();
     }
-    return recovery.clean;
+    return true;
 }
 
 void CMyUpdateDlg::AttachWindow(CUpdateWindow* window)
