@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "platform/named_event.h"
@@ -158,6 +159,19 @@ protected:
         return shot;
     }
 
+    // Closes the dialog with `close` as soon as it is allowed: closing is
+    // refused until the product has been asked to start again, so it is
+    // repeated until the program ends. The exit status, or -1.
+    static int CloseAsSoonAsAllowed(ProgramRun& run, const std::function<void()>& close)
+    {
+        int status = -1;
+        for (int attempt = 0; attempt < 100 && status < 0; ++attempt) {
+            close();
+            status = run.WaitForExit(0.1);
+        }
+        return status;
+    }
+
     X11Screen m_screen;
     std::filesystem::path m_stderr;
 };
@@ -238,14 +252,9 @@ TEST_F(UpdaterProgram, AfterAFailedPatchTheUserClosesTheDialog)
     EXPECT_TRUE(run->Running()) << "the dialog stays open after the failure";
     Shoot(dialog, "failed");
 
-    // Esc, as soon as the box is gone and then until it is no longer refused:
-    // the closing must not end the program before the product is started.
-    int status = -1;
-    for (int attempt = 0; attempt < 100 && status < 0; ++attempt) {
-        PressKey(dialog, "Escape");
-        status = run->WaitForExit(0.1);
-    }
-    EXPECT_EQ(status, 0) << "once the lock is released Esc ends the program";
+    // The closing must not end the program before the product is started.
+    EXPECT_EQ(CloseAsSoonAsAllowed(*run, [&] { PressKey(dialog, "Escape"); }), 0)
+        << "once the lock is released Esc ends the program";
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
         << "the old installation is restored whole, so the product is started again";
@@ -290,8 +299,7 @@ TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTh
     PressKey(box, "Return");
     const unsigned long dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10);
     ASSERT_NE(dialog, 0u);
-    m_screen.RequestClose(dialog);
-    EXPECT_EQ(run.WaitForExit(30), 0);
+    EXPECT_EQ(CloseAsSoonAsAllowed(run, [&] { m_screen.RequestClose(dialog); }), 0);
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_FALSE(std::filesystem::exists(scene.Install() / "zeros.bin")) << "the cut-off file must not stay";
     EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});

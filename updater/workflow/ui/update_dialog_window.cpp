@@ -144,6 +144,9 @@ CUpdateDialogWindow::CUpdateDialogWindow(CMyUpdateDlg& logic)
     // toolkit's own Esc handling looks for a visible cancel button, which this
     // dialog does not have, so Esc is caught before it.
     SetEscapeId(wxID_CANCEL);
+    // Once the start button is hidden no control can hold the keyboard focus,
+    // and keys would reach no handler at all; the dialog's own area takes it.
+    SetCanFocus(true);
     Bind(wxEVT_CHAR_HOOK, &CUpdateDialogWindow::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CUpdateDialogWindow::OnClose, this);
     Bind(wxEVT_BUTTON, &CUpdateDialogWindow::OnCancelCommand, this, wxID_CANCEL);
