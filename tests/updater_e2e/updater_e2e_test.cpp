@@ -275,10 +275,9 @@ TEST_F(UpdaterProgram, KilledWhileItsLastMessageIsUpTheNextStartStartsTheProduct
     // No update is due any more, so the next start needs no display.
     ProgramRun again(scene.Install() / "MorvexUpdate", {}, false, m_stderr);
     EXPECT_EQ(again.WaitForExit(30), 0);
-    EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}));
-    ProgramRun third(scene.Install() / "MorvexUpdate", {}, false, m_stderr);
-    EXPECT_EQ(third.WaitForExit(30), 0);
-    EXPECT_EQ(scene.ProcessControlCalls().size(), 2u) << "the product is started once, not at every start";
+    EXPECT_EQ(ProgramRun(scene.Install() / "MorvexUpdate", {}, false, m_stderr).WaitForExit(30), 0);
+    EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
+        << "started by the next start, and by that one only";
 }
 
 TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTheProgram)

@@ -184,16 +184,10 @@ UpdateScene::~UpdateScene()
 
 void UpdateScene::SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value)
 {
-    const auto path = Install() / "version.ini";
-    std::string text = testsupport::ReadFileBytes(path);
+    std::string text = testsupport::ReadFileBytes(Install() / "version.ini");
     const std::string header = "[" + section + "]\r\n";
-    const std::size_t at = text.find(header);
-    if (at == std::string::npos) {
-        text += header + key + "=" + value + "\r\n";
-    } else {
-        text.insert(at + header.size(), key + "=" + value + "\r\n");
-    }
-    testsupport::WriteFileBytes(path, text);
+    text.insert(text.find(header) + header.size(), key + "=" + value + "\r\n");
+    testsupport::WriteFileBytes(Install() / "version.ini", text);
 }
 
 std::filesystem::path UpdateScene::ServerFolder() const
@@ -264,60 +258,21 @@ std::size_t UpdateScene::WorkDirectoryCount() const
     return present;
 }
 
-DatabaseLockHolder::DatabaseLockHolder(const std::filesystem::path& db)
-{
-    // BEGIN IMMEDIATE takes the write lock at once; readers may still read.
-    const std::string script =
-        "import os, sqlite3, sys, time\n"
-        "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-        "c.execute('BEGIN IMMEDIATE')\n"
-        "print('held', flush=True)\n"
-        "while not os.path.exists(sys.argv[2]):\n"
-        "    time.sleep(0.01)\n"
-        "c.execute('ROLLBACK')\n";
-    testsupport::WriteFileBytes(m_work.path() / "hold.py", script);
-    const std::string command = "/usr/bin/python3 '" + (m_work.path() / "hold.py").string() + "' '" +
-                                db.string() + "' '" + (m_work.path() / "release").string() + "'";
-    m_pipe = popen(command.c_str(), "r");
-    char line[16] = {};
-    m_held = m_pipe != nullptr && std::fgets(line, sizeof line, m_pipe) != nullptr &&
-             std::string(line) == "held\n";
-    EXPECT_TRUE(m_held) << "the other process could not take the database's lock";
-}
-
-DatabaseLockHolder::~DatabaseLockHolder() { Release(); }
-
-void DatabaseLockHolder::Release()
-{
-    if (m_pipe == nullptr) {
-        return;
-    }
-    testsupport::WriteFileBytes(m_work.path() / "release", "");
-    pclose(m_pipe);
-    m_pipe = nullptr;
-}
-
 namespace {
 
 std::atomic<int> g_refusedLocks{0};
 sqlite3_syscall_ptr g_realFcntl = nullptr;
 
-// SQLite's unix layer calls fcntl through a table it lets replace; this one
-// passes every call on and counts the lock requests refused by another
-// process's lock.
+// SQLite's unix layer calls fcntl through a table that may be replaced.
 int CountingFcntl(int fd, int op, ...)
 {
-    using Fcntl = int (*)(int, int, ...);
-    const auto real = reinterpret_cast<Fcntl>(g_realFcntl);
+    const auto real = reinterpret_cast<int (*)(int, int, ...)>(g_realFcntl);
     std::va_list args;
     va_start(args, op);
     int result = 0;
     if (op == F_SETLK || op == F_SETLKW || op == F_GETLK) {
-        auto* lock = va_arg(args, struct flock*);
-        result = real(fd, op, lock);
-        if (result != 0 && op == F_SETLK && (errno == EAGAIN || errno == EACCES)) {
-            g_refusedLocks.fetch_add(1);
-        }
+        result = real(fd, op, va_arg(args, struct flock*));
+        g_refusedLocks += op == F_SETLK && result != 0 && (errno == EAGAIN || errno == EACCES) ? 1 : 0;
     } else {
         result = real(fd, op, va_arg(args, int));
     }
@@ -327,29 +282,51 @@ int CountingFcntl(int fd, int op, ...)
 
 }  // namespace
 
-RefusedLockWatch::RefusedLockWatch()
+HeldDatabase::HeldDatabase(const std::filesystem::path& db)
 {
+    // BEGIN IMMEDIATE takes the write lock at once; others may still read.
+    testsupport::WriteFileBytes(m_work.path() / "hold.py",
+                                "import os, sqlite3, sys, time\n"
+                                "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                "c.execute('BEGIN IMMEDIATE')\n"
+                                "print('held', flush=True)\n"
+                                "while not os.path.exists(sys.argv[2]):\n"
+                                "    time.sleep(0.01)\n");
+    m_pipe = popen(("/usr/bin/python3 '" + (m_work.path() / "hold.py").string() + "' '" + db.string() + "' '" +
+                    (m_work.path() / "release").string() + "'")
+                       .c_str(),
+                   "r");
+    char line[8] = {};
+    if (m_pipe != nullptr && (std::fgets(line, sizeof line, m_pipe) == nullptr || line != std::string("held\n"))) {
+        Release();
+    }
     sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
     g_refusedLocks = 0;
     g_realFcntl = vfs->xGetSystemCall(vfs, "fcntl");
-    EXPECT_EQ(vfs->xSetSystemCall(vfs, "fcntl", reinterpret_cast<sqlite3_syscall_ptr>(CountingFcntl)),
-              SQLITE_OK);
+    vfs->xSetSystemCall(vfs, "fcntl", reinterpret_cast<sqlite3_syscall_ptr>(CountingFcntl));
 }
 
-RefusedLockWatch::~RefusedLockWatch()
+HeldDatabase::~HeldDatabase()
 {
+    Release();
     sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
     vfs->xSetSystemCall(vfs, "fcntl", g_realFcntl);
 }
 
-bool RefusedLockWatch::WaitForRefusal() const
+bool HeldDatabase::WaitForAWaiter() const
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (g_refusedLocks.load() == 0) {
-        if (std::chrono::steady_clock::now() > until) {
-            return false;
-        }
+    while (g_refusedLocks == 0 && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return true;
+    return g_refusedLocks > 0;
+}
+
+void HeldDatabase::Release()
+{
+    if (m_pipe != nullptr) {
+        testsupport::WriteFileBytes(m_work.path() / "release", "");
+        pclose(m_pipe);  // the process ends, and its lock with it
+        m_pipe = nullptr;
+    }
 }

@@ -79,7 +79,7 @@ public:
     std::filesystem::path WorkDir() const { return m_root.path() / "cwd"; }
     std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
 
-    // Adds key=value to the section of the installed manifest.
+    // Adds key=value to a section of the installed manifest.
     void SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value);
 
     // Makes a dialog over the installation, as the program at Install()/MorvexUpdate.
@@ -116,35 +116,23 @@ private:
 // The publishing tool's path in the build.
 std::string PublishTool();
 
-// Another process (the product, still shutting down) holding a write lock on
-// a database: taken in the constructor, which returns once it is held, and
-// given up by Release() (or the destructor), which waits for the process.
-class DatabaseLockHolder {
+// Another process (the product, still shutting down) holds a write lock on a
+// database from the constructor until Release(). Meanwhile the lock requests
+// that SQLite in this process makes and the kernel refuses are counted, to
+// tell when a statement here has started waiting.
+class HeldDatabase {
 public:
-    explicit DatabaseLockHolder(const std::filesystem::path& db);
-    ~DatabaseLockHolder();
-    DatabaseLockHolder(const DatabaseLockHolder&) = delete;
-    DatabaseLockHolder& operator=(const DatabaseLockHolder&) = delete;
+    explicit HeldDatabase(const std::filesystem::path& db);
+    ~HeldDatabase();
+    HeldDatabase(const HeldDatabase&) = delete;
+    HeldDatabase& operator=(const HeldDatabase&) = delete;
 
-    bool held() const { return m_held; }
+    bool held() const { return m_pipe != nullptr; }
+    // Waits (up to 60 s) until a lock request of this process was refused.
+    bool WaitForAWaiter() const;
     void Release();
 
 private:
     testsupport::TempDir m_work;
     std::FILE* m_pipe = nullptr;
-    bool m_held = false;
-};
-
-// While it exists, notes every file lock that SQLite in this process asks for
-// and the kernel refuses because another process holds it: the moment a
-// statement starts waiting for a lock.
-class RefusedLockWatch {
-public:
-    RefusedLockWatch();
-    ~RefusedLockWatch();
-    RefusedLockWatch(const RefusedLockWatch&) = delete;
-    RefusedLockWatch& operator=(const RefusedLockWatch&) = delete;
-
-    // Waits (up to 60 s) until a lock has been refused.
-    bool WaitForRefusal() const;
 };

@@ -265,13 +265,12 @@ TEST(UpdateSequence, AnInstallationFolderTheAnsiCodePageCannotSpellIsUpdatedWhol
 TEST(UpdateSequence, AProductStillHoldingItsDatabaseIsWaitedFor)
 {
     UpdateScene scene;
-    DatabaseLockHolder product(scene.Install() / "jo_db_local.db");
+    HeldDatabase product(scene.Install() / "jo_db_local.db");
     ASSERT_TRUE(product.held());
-    RefusedLockWatch watch;
     auto dlg = scene.MakeDialog();
     dlg->OnInitDialog();
     dlg->AttachWindow(&scene.Window());
-    ASSERT_TRUE(watch.WaitForRefusal()) << "the patch never met the product's lock";
+    ASSERT_TRUE(product.WaitForAWaiter()) << "the patch never met the product's lock";
     product.Release();
     ASSERT_TRUE(dlg->WaitForWorker(std::chrono::minutes(2)));
 
@@ -303,15 +302,14 @@ TEST(UpdateSequence, AJournalThatCannotBeBegunStopsNothing)
 TEST(UpdateSequence, ACommitMarkThatCannotBeWrittenUndoesAGoodPatch)
 {
     UpdateScene scene;
-    DatabaseLockHolder product(scene.Install() / "jo_db_local.db");
+    HeldDatabase product(scene.Install() / "jo_db_local.db");
     ASSERT_TRUE(product.held());
-    RefusedLockWatch watch;
     auto dlg = scene.MakeDialog();
     dlg->OnInitDialog();
     dlg->AttachWindow(&scene.Window());
     // While the patch waits, a folder takes the place of the phase file's
     // replacement, so the commit mark cannot be written.
-    ASSERT_TRUE(watch.WaitForRefusal());
+    ASSERT_TRUE(product.WaitForAWaiter());
     std::filesystem::create_directories(scene.Install() / "MorvexUpdate.journal" / "phase.tmp" / "x");
     product.Release();
     ASSERT_TRUE(dlg->WaitForWorker(std::chrono::minutes(2)));
