@@ -1,11 +1,12 @@
 // The classic progress callback is what both programs' progress handlers are
-// written against; libcurl marks its option deprecated but keeps it working.
+// written against; a relay on libcurl's newer callback calls them.
 #define CURL_DISABLE_DEPRECATION
 
 #include "transfer/curl_download.h"
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -163,6 +164,32 @@ std::size_t WriteToBoundedFile(char* data, std::size_t size, std::size_t count, 
     return written;
 }
 
+// Between libcurl and the caller's progress function: ends a download that
+// has outrun its deadline.
+struct ProgressRelay {
+    const CurlTransferOptions* options;
+    std::chrono::steady_clock::time_point start;
+};
+
+int RelayProgress(void* user, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
+{
+    const auto* relay = static_cast<ProgressRelay*>(user);
+    const CurlTransferOptions& options = *relay->options;
+    if (options.floorBytesPerSecond > 0) {
+        const double allowed = std::max(static_cast<double>(options.deadlineMinSeconds),
+                                        static_cast<double>(dlTotal) / options.floorBytesPerSecond);
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - relay->start;
+        if (elapsed.count() > allowed) {
+            return 1;  // libcurl ends the transfer with CURLE_ABORTED_BY_CALLBACK
+        }
+    }
+    if (options.progress == nullptr) {
+        return 0;
+    }
+    return options.progress(options.progressData, static_cast<double>(dlTotal), static_cast<double>(dlNow),
+                            static_cast<double>(ulTotal), static_cast<double>(ulNow));
+}
+
 }  // namespace
 
 int OnDownloadProgress(void* /*user*/, double dlTotal, double dlNow, double /*ulTotal*/, double /*ulNow*/)
@@ -207,10 +234,13 @@ int CurlDownload(CURL* handle, const std::string& url, const std::string& localP
     curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, resumeFrom);
     BoundedFile bounded{file, options.maxBytes};
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToBoundedFile);
-    if (options.progress != nullptr) {
+    // libcurl calls the relay about once a second even while nothing moves,
+    // so a stalled download meets its deadline too.
+    ProgressRelay relay{&options, std::chrono::steady_clock::now()};
+    if (options.progress != nullptr || options.floorBytesPerSecond > 0) {
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(handle, CURLOPT_PROGRESSFUNCTION, options.progress);
-        curl_easy_setopt(handle, CURLOPT_PROGRESSDATA, options.progressData);
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, RelayProgress);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &relay);
     }
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &bounded);
     // The receive buffer of the command-line tool: fewer, larger writes and

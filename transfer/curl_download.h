@@ -30,6 +30,10 @@ constexpr long DOWNLOAD_CONNECT_TIMEOUT = 5;
 // aborted and fails like any other transfer error.
 constexpr long TRANSFER_STALL_SECONDS = 60;
 
+// The shortest deadline a download with a floor rate gets, however small its
+// announced size: room for a slow connection to get going.
+constexpr long DOWNLOAD_DEADLINE_MIN_SECONDS = 5 * 60;
+
 // The most one download may add to its local file. The update archive
 // describes its entries' sizes in 32 bits and a resume file is far smaller, so
 // nothing the programs fetch comes near it; an endless file is cut off here
@@ -52,6 +56,11 @@ struct CurlTransferOptions {
     // less: no bound). A download never stores more than the size the server
     // announced either; libcurl stops there by itself.
     curl_off_t maxBytes = DOWNLOAD_MAX_BYTES;
+    // Downloads only: when above zero, the download fails once it has run
+    // longer than its announced size takes at this many bytes per second, or
+    // than deadlineMinSeconds when that is longer (or no size is announced).
+    double floorBytesPerSecond = 0;
+    long deadlineMinSeconds = DOWNLOAD_DEADLINE_MIN_SECONDS;
     // Downloads only; called with progressData as its first argument.
     DownloadProgressFunction progress = nullptr;
     void* progressData = nullptr;

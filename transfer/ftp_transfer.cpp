@@ -9,6 +9,7 @@ CString g_strFtpPort;
 HWND g_hProgressWnd = nullptr;
 // No upload root has been created on the server yet in this run.
 bool g_bUploadRootPending = true;
+std::int64_t g_nDownloadFloorRate = DOWNLOAD_FLOOR_RATE;
 
 CFtpTransfer::~CFtpTransfer() = default;
 

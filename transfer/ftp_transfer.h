@@ -20,6 +20,12 @@ extern CString g_strCategoryRoot;
 extern CString g_strFtpPort;
 extern HWND g_hProgressWnd;
 extern bool g_bUploadRootPending;
+// The slowest rate, in bytes per second, at which a download is still waited
+// for: a download whose announced size at this rate (but never less than
+// DOWNLOAD_DEADLINE_MIN_SECONDS) has passed fails. The installed manifest may
+// set it; zero or less: no deadline.
+constexpr std::int64_t DOWNLOAD_FLOOR_RATE = 10 * 1024;
+extern std::int64_t g_nDownloadFloorRate;
 
 // Every operation of the base class does nothing and reports failure (FALSE, 0
 // or an empty text).

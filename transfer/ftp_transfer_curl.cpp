@@ -216,6 +216,8 @@ BOOL CFtpTransfer_Curl::DownloadFile(CString url, CString localPath)
 {
     CurlTransferOptions options = TransferOptions();
     options.progress = OnDownloadProgress;
+    options.floorBytesPerSecond = static_cast<double>(g_nDownloadFloorRate);
+    options.deadlineMinSeconds = m_nDeadlineMinSeconds;
     return DownloadWithCurl(url, localPath, options);
 }
 

@@ -54,7 +54,9 @@ public:
     // Downloads url (backslashes become slashes) into localPath, appending to
     // and resuming after what the file holds, with WM_TRANSFER_PROGRESS posted
     // to g_hProgressWnd. FALSE on any failure, also when the server sends more
-    // than m_nMaxDownloadBytes; received bytes (up to that bound) stay on disk.
+    // than m_nMaxDownloadBytes or the download outlasts its deadline (announced
+    // size at g_nDownloadFloorRate, at least m_nDeadlineMinSeconds); received
+    // bytes (up to that bound) stay on disk.
     BOOL DownloadFile(CString url, CString localPath) override;
 
     // "/" + g_strUploadRoot + "/" + m_strDatedDir + "/"
@@ -76,6 +78,9 @@ public:
     // Stall limit of every transfer and the longest wait for a reply on the
     // control connection, in seconds; tests shorten it.
     long m_nStallSeconds = TRANSFER_STALL_SECONDS;
+    // The shortest deadline of a download (see g_nDownloadFloorRate); tests
+    // shorten it.
+    long m_nDeadlineMinSeconds = DOWNLOAD_DEADLINE_MIN_SECONDS;
     // The most one download may bring (see DOWNLOAD_MAX_BYTES); tests lower it.
     curl_off_t m_nMaxDownloadBytes = DOWNLOAD_MAX_BYTES;
 

@@ -13,7 +13,9 @@ so that each test scripts the failure it needs:
   --stall-after N --stall-seconds S
                         after N bytes of a file transfer, move nothing on the
                         data connection for S seconds, then carry on
-  --faulty-transfers K  apply the two faults above to the first K file
+  --trickle-rate R      move at most R bytes per second on the data connection
+                        of a file transfer, all the way through
+  --faulty-transfers K  apply the three faults above to the first K file
                         transfers of the server's life only (default: all)
   --no-size             answer SIZE with 502, as servers without the command do
   --extra-bytes N       send N bytes more than a downloaded file holds (SIZE
@@ -51,6 +53,7 @@ class Faults:
     drop_after = None
     stall_after = None
     stall_seconds = 0.0
+    trickle_rate = None
     faulty_transfers = None
     transfers_started = 0
     command_log = None
@@ -63,6 +66,7 @@ class FaultyDTPHandler(DTPHandler):
         self._moved = 0
         self._stalled = False
         self._stall_done = False
+        self._budget = 0
         DTPHandler.__init__(self, sock, cmd_channel)
 
     def _faulty(self):
@@ -106,11 +110,24 @@ class FaultyDTPHandler(DTPHandler):
             events = self.ioloop.READ if self.receive else self.ioloop.WRITE
             self.modify_ioloop_events(events)
 
+    def _trickle_refill(self):
+        self._budget = max(1, Faults.trickle_rate // 10)
+        self._end_stall()
+
     def send(self, data):
         if self._stalled:
             return 0
         allowed = self._allowance(len(data))
+        if self._faulty() and Faults.trickle_rate:
+            if self._budget <= 0:
+                # A tenth of the rate every tenth of a second, without sleeping.
+                self._stalled = True
+                self.modify_ioloop_events(0)
+                self.call_later(0.1, self._trickle_refill)
+                return 0
+            allowed = min(allowed, self._budget)
         sent = DTPHandler.send(self, data[:allowed]) if allowed else 0
+        self._budget -= sent
         self._after_moving(sent)
         return sent
 
@@ -217,6 +234,7 @@ def parse_arguments(argv):
     parser.add_argument("--drop-after", type=int)
     parser.add_argument("--stall-after", type=int)
     parser.add_argument("--stall-seconds", type=float, default=0.0)
+    parser.add_argument("--trickle-rate", type=int)
     parser.add_argument("--faulty-transfers", type=int)
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--refuse-login", action="store_true")
@@ -250,6 +268,7 @@ def main(argv):
     Faults.drop_after = args.drop_after
     Faults.stall_after = args.stall_after
     Faults.stall_seconds = args.stall_seconds
+    Faults.trickle_rate = args.trickle_rate
     Faults.faulty_transfers = args.faulty_transfers
     if args.command_log:
         Faults.command_log = open(args.command_log, "a", encoding="utf-8")
@@ -265,6 +284,7 @@ def main(argv):
     # The fault hooks sit in send() and in the producer; the kernel's sendfile
     # would go around them.
     ScriptedHandler.use_sendfile = (args.drop_after is None and args.stall_after is None
+                                    and args.trickle_rate is None
                                     and not args.extra_bytes and not args.endless
                                     and ScriptedHandler.use_sendfile)
 

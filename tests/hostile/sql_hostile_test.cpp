@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -119,6 +120,40 @@ TEST_F(HostileSqlScript, NulByteEndsTheScriptWhereverItStands)
         std::ofstream(Script(), std::ios::binary | std::ios::trunc) << row.script;
         EXPECT_EQ(Patch(), row.result) << GetLastDBError();
         EXPECT_EQ(Rows("SELECT x FROM t ORDER BY rowid"), row.rows);
+    }
+}
+
+TEST_F(HostileSqlScript, NoStatementReachesAFileBesidesTheDatabase)
+{
+    testsupport::TempDir elsewhere;
+    const std::string outside = (elsewhere.path() / "stolen.db").string();
+    const struct {
+        std::string script;
+        bool result;
+    } rows[] = {
+        {"CREATE TABLE t(x);\nATTACH '" + outside + "' AS o;\nCREATE TABLE o.t(x);\n", false},
+        {"CREATE TABLE t(x);\nATTACH 'file:" + outside + "?mode=rwc' AS o;\n", false},
+        {"CREATE TABLE t(x);\nVACUUM INTO '" + outside + "';\n", false},
+        {"CREATE TABLE t(x);\nVACUUM INTO '" + Db() + "-copy';\n", false},
+        // Nothing outside is touched by these: they stay allowed.
+        {"CREATE TABLE t(x);\nVACUUM;\nATTACH ':memory:' AS m;\nCREATE TABLE m.s(x);\nINSERT INTO t VALUES(1);\n",
+         true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.script);
+        std::ofstream(Script(), std::ios::binary | std::ios::trunc) << row.script;
+        EXPECT_EQ(Patch(), row.result) << GetLastDBError();
+        if (!row.result) {
+            // "not authorized", or for VACUUM INTO "authorization denied"
+            EXPECT_NE(GetLastDBError().find("authori"), std::string::npos) << GetLastDBError();
+        }
+        EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir.path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"jo_db_local.db", "update.sql"}));
     }
 }
 

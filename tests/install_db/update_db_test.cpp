@@ -26,9 +26,9 @@ const std::string NOT_INITIALISED = "\xca\xfd\xbe\xdd\xce\xb4\xb3\xf5\xca\xbc\xb
 const std::string ZHANG_SAN_GBK = "\xd5\xc5\xc8\xfd";   // 张三
 const std::string ZHANG_SAN_UTF8 = "\xe5\xbc\xa0\xe4\xb8\x89";
 
-// How the install step builds its two arguments from the installation directory.
-std::string ScriptArg(const std::string& pathUtf8) { return CStringToAnsi(U16(pathUtf8)); }
-std::string DatabaseArg(const std::string& pathUtf8) { return AnsiToUtf8(CStringToAnsi(U16(pathUtf8))); }
+// The install step passes both paths as they are, in the file system's encoding.
+std::string ScriptArg(const std::string& pathUtf8) { return pathUtf8; }
+std::string DatabaseArg(const std::string& pathUtf8) { return pathUtf8; }
 
 class PatchLocalDatabaseTest : public ::testing::Test {
 protected:

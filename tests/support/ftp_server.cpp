@@ -41,6 +41,9 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
         args.insert(args.end(), {"--stall-after", std::to_string(options.stallAfterBytes),
                                  "--stall-seconds", std::to_string(options.stallSeconds)});
     }
+    if (options.trickleBytesPerSecond > 0) {
+        args.insert(args.end(), {"--trickle-rate", std::to_string(options.trickleBytesPerSecond)});
+    }
     if (options.faultyTransfers >= 0) {
         args.insert(args.end(), {"--faulty-transfers", std::to_string(options.faultyTransfers)});
     }

@@ -37,7 +37,10 @@ struct FtpServerOptions {
     // then goes on; negative: never.
     long long stallAfterBytes = -1;
     double stallSeconds = 0;
-    // The two faults above hit only the first K file transfers (RETR, STOR,
+    // A file transfer moves at most this many bytes per second; 0 or
+    // negative: as fast as it can.
+    long long trickleBytesPerSecond = -1;
+    // The three faults above hit only the first K file transfers (RETR, STOR,
     // APPE) of the server's life; negative: all of them.
     int faultyTransfers = -1;
     bool noSize = false;       // SIZE is answered with 502

@@ -4,9 +4,12 @@
 // (tests/updater_e2e/screenshots/*.ppm) for a person to look at.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "platform/named_event.h"
@@ -156,6 +159,19 @@ protected:
         return shot;
     }
 
+    // Closes the dialog with `close` as soon as it is allowed: closing is
+    // refused until the product has been asked to start again, so it is
+    // repeated until the program ends. The exit status, or -1.
+    static int CloseAsSoonAsAllowed(ProgramRun& run, const std::function<void()>& close)
+    {
+        int status = -1;
+        for (int attempt = 0; attempt < 100 && status < 0; ++attempt) {
+            close();
+            status = run.WaitForExit(0.1);
+        }
+        return status;
+    }
+
     X11Screen m_screen;
     std::filesystem::path m_stderr;
 };
@@ -236,11 +252,32 @@ TEST_F(UpdaterProgram, AfterAFailedPatchTheUserClosesTheDialog)
     EXPECT_TRUE(run->Running()) << "the dialog stays open after the failure";
     Shoot(dialog, "failed");
 
-    m_screen.RequestClose(dialog);
-    EXPECT_EQ(run->WaitForExit(30), 0) << "once the lock is released the close request ends the program";
+    // The closing must not end the program before the product is started.
+    EXPECT_EQ(CloseAsSoonAsAllowed(*run, [&] { PressKey(dialog, "Escape"); }), 0)
+        << "once the lock is released Esc ends the program";
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
         << "the old installation is restored whole, so the product is started again";
+}
+
+TEST_F(UpdaterProgram, KilledWhileItsLastMessageIsUpTheNextStartStartsTheProduct)
+{
+    RequireDisplay();
+    UpdateScene scene;
+    auto run = Start(scene, true);
+    ASSERT_NE(m_screen.WaitForWindow(run->pid(), "升级成功", 60), 0u) << "the success message did not appear";
+    // A logout or a kill: nothing of the program runs any more.
+    ASSERT_EQ(kill(run->pid(), SIGKILL), 0);
+    EXPECT_EQ(run->WaitForExit(30), -1);
+    EXPECT_EQ(scene.ProcessControlCalls(), std::vector<std::string>{"-k Zentora.exe"});
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.12") << "the update itself was complete";
+
+    // No update is due any more, so the next start needs no display.
+    ProgramRun again(scene.Install() / "MorvexUpdate", {}, false, m_stderr);
+    EXPECT_EQ(again.WaitForExit(30), 0);
+    EXPECT_EQ(ProgramRun(scene.Install() / "MorvexUpdate", {}, false, m_stderr).WaitForExit(30), 0);
+    EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
+        << "started by the next start, and by that one only";
 }
 
 TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTheProgram)
@@ -261,8 +298,7 @@ TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTh
     PressKey(box, "Return");
     const unsigned long dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10);
     ASSERT_NE(dialog, 0u);
-    m_screen.RequestClose(dialog);
-    EXPECT_EQ(run.WaitForExit(30), 0);
+    EXPECT_EQ(CloseAsSoonAsAllowed(run, [&] { m_screen.RequestClose(dialog); }), 0);
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_FALSE(std::filesystem::exists(scene.Install() / "zeros.bin")) << "the cut-off file must not stay";
     EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
@@ -271,6 +307,25 @@ TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTh
 
 TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
 {
+    // The event's name is machine-wide: any other updater run on this machine
+    // would post it as well. So the test runs again in a mount namespace of
+    // its own, with a /dev/shm that no other run can reach.
+    if (std::getenv("MORVEX_TEST_PRIVATE_SHM") == nullptr) {
+        const std::vector<std::string> unshare = {"/usr/bin/unshare", "--user", "--map-root-user", "--mount"};
+        std::vector<std::string> probe = unshare;
+        probe.insert(probe.end(), {"/bin/sh", "-c", "mount -t tmpfs tmpfs /dev/shm"});
+        if (RunAndWait(probe) != 0) {
+            GTEST_SKIP() << "needs a private /dev/shm (unshare --user --mount)";
+        }
+        std::vector<std::string> rerun = unshare;
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        rerun.insert(rerun.end(), {"/bin/sh", "-c",
+                                   "mount -t tmpfs tmpfs /dev/shm && MORVEX_TEST_PRIVATE_SHM=1 exec \"$0\" \"$1\"",
+                                   std::filesystem::read_symlink("/proc/self/exe").string(),
+                                   std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()});
+        EXPECT_EQ(RunAndWait(rerun), 0) << "the test failed in its own namespace";
+        return;
+    }
     UpdateSceneOptions options;
     options.offeredVersion = options.installedVersion;
     UpdateScene scene(options);

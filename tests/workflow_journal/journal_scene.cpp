@@ -190,7 +190,9 @@ InstallationState JournalScene::Snapshot() const
     InstallationState state;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Install())) {
         const std::string relative = std::filesystem::relative(entry.path(), Install()).string();
-        if (relative == "MorvexUpdate.lock" || relative == "jo_db_local.db") {
+        // The lock and the restart record are the updater's, not the installation's.
+        if (relative == "MorvexUpdate.lock" || relative == "MorvexUpdate.journal.restart" ||
+            relative == "jo_db_local.db") {
             continue;
         }
         if (entry.is_directory()) {

@@ -1,12 +1,17 @@
 #include "workflow_update/update_fixture.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/named_event.h"
@@ -116,16 +121,18 @@ std::size_t CRecordingWindow::PostedCount() const
     return m_postedCount;
 }
 
-UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_productCode(options.productCode)
+UpdateScene::UpdateScene(const UpdateSceneOptions& options)
+    : m_installFolder(options.installFolder), m_productCode(options.productCode)
 {
     static std::atomic<int> counter{0};
     m_eventName = U16("morvex-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
     g_hProgressWnd = nullptr;
 
     const auto content = m_root.path() / "content";
-    for (const char* folder : {"install", "cwd", "bin", "server", "content/ini", "content/docs"}) {
+    for (const char* folder : {"cwd", "bin", "server", "content/ini", "content/docs"}) {
         std::filesystem::create_directories(m_root.path() / folder);
     }
+    std::filesystem::create_directories(Install());
     m_server = std::make_unique<testsupport::FtpServer>(m_root.path() / "server", options.server);
 
     if (!options.scriptUtf8.empty()) {
@@ -173,6 +180,14 @@ UpdateScene::~UpdateScene()
     std::filesystem::current_path(m_oldCwd);
     g_hProgressWnd = nullptr;
     platform::DeleteEvent(m_eventName);
+}
+
+void UpdateScene::SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value)
+{
+    std::string text = testsupport::ReadFileBytes(Install() / "version.ini");
+    const std::string header = "[" + section + "]\r\n";
+    text.insert(text.find(header) + header.size(), key + "=" + value + "\r\n");
+    testsupport::WriteFileBytes(Install() / "version.ini", text);
 }
 
 std::filesystem::path UpdateScene::ServerFolder() const
@@ -241,4 +256,77 @@ std::size_t UpdateScene::WorkDirectoryCount() const
         present += std::filesystem::is_directory(WorkDir() / name) ? 1u : 0u;
     }
     return present;
+}
+
+namespace {
+
+std::atomic<int> g_refusedLocks{0};
+sqlite3_syscall_ptr g_realFcntl = nullptr;
+
+// SQLite's unix layer calls fcntl through a table that may be replaced.
+int CountingFcntl(int fd, int op, ...)
+{
+    const auto real = reinterpret_cast<int (*)(int, int, ...)>(g_realFcntl);
+    std::va_list args;
+    va_start(args, op);
+    int result = 0;
+    if (op == F_SETLK || op == F_SETLKW || op == F_GETLK) {
+        result = real(fd, op, va_arg(args, struct flock*));
+        g_refusedLocks += op == F_SETLK && result != 0 && (errno == EAGAIN || errno == EACCES) ? 1 : 0;
+    } else {
+        result = real(fd, op, va_arg(args, int));
+    }
+    va_end(args);
+    return result;
+}
+
+}  // namespace
+
+HeldDatabase::HeldDatabase(const std::filesystem::path& db)
+{
+    // BEGIN IMMEDIATE takes the write lock at once; others may still read.
+    testsupport::WriteFileBytes(m_work.path() / "hold.py",
+                                "import os, sqlite3, sys, time\n"
+                                "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                "c.execute('BEGIN IMMEDIATE')\n"
+                                "print('held', flush=True)\n"
+                                "while not os.path.exists(sys.argv[2]):\n"
+                                "    time.sleep(0.01)\n");
+    m_pipe = popen(("/usr/bin/python3 '" + (m_work.path() / "hold.py").string() + "' '" + db.string() + "' '" +
+                    (m_work.path() / "release").string() + "'")
+                       .c_str(),
+                   "r");
+    char line[8] = {};
+    if (m_pipe != nullptr && (std::fgets(line, sizeof line, m_pipe) == nullptr || line != std::string("held\n"))) {
+        Release();
+    }
+    sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    g_refusedLocks = 0;
+    g_realFcntl = vfs->xGetSystemCall(vfs, "fcntl");
+    vfs->xSetSystemCall(vfs, "fcntl", reinterpret_cast<sqlite3_syscall_ptr>(CountingFcntl));
+}
+
+HeldDatabase::~HeldDatabase()
+{
+    Release();
+    sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+    vfs->xSetSystemCall(vfs, "fcntl", g_realFcntl);
+}
+
+bool HeldDatabase::WaitForAWaiter() const
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (g_refusedLocks == 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return g_refusedLocks > 0;
+}
+
+void HeldDatabase::Release()
+{
+    if (m_pipe != nullptr) {
+        testsupport::WriteFileBytes(m_work.path() / "release", "");
+        pclose(m_pipe);  // the process ends, and its lock with it
+        m_pipe = nullptr;
+    }
 }

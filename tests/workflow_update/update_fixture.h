@@ -65,6 +65,8 @@ struct UpdateSceneOptions {
     // almost nothing); 0: none.
     std::size_t zeroFileBytes = 0;
     testsupport::FtpServerOptions server;
+    // The installation's folder name below the scene's root.
+    std::string installFolder = "install";
 };
 
 class UpdateScene {
@@ -72,10 +74,13 @@ public:
     explicit UpdateScene(const UpdateSceneOptions& options = {});
     ~UpdateScene();
 
-    std::filesystem::path Install() const { return m_root.path() / "install"; }
+    std::filesystem::path Install() const { return m_root.path() / m_installFolder; }
     std::filesystem::path ServerFolder() const;  // .../update/<code>
     std::filesystem::path WorkDir() const { return m_root.path() / "cwd"; }
     std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
+
+    // Adds key=value to a section of the installed manifest.
+    void SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value);
 
     // Makes a dialog over the installation, as the program at Install()/MorvexUpdate.
     std::unique_ptr<CMyUpdateDlg> MakeDialog();
@@ -98,6 +103,7 @@ public:
 
 private:
     testsupport::TempDir m_root;
+    std::string m_installFolder;
     std::unique_ptr<testsupport::FtpServer> m_server;
     CFtpTransfer_Curl m_transfer;
     CRecordingWindow m_window;
@@ -109,3 +115,24 @@ private:
 
 // The publishing tool's path in the build.
 std::string PublishTool();
+
+// Another process (the product, still shutting down) holds a write lock on a
+// database from the constructor until Release(). Meanwhile the lock requests
+// that SQLite in this process makes and the kernel refuses are counted, to
+// tell when a statement here has started waiting.
+class HeldDatabase {
+public:
+    explicit HeldDatabase(const std::filesystem::path& db);
+    ~HeldDatabase();
+    HeldDatabase(const HeldDatabase&) = delete;
+    HeldDatabase& operator=(const HeldDatabase&) = delete;
+
+    bool held() const { return m_pipe != nullptr; }
+    // Waits (up to 60 s) until a lock request of this process was refused.
+    bool WaitForAWaiter() const;
+    void Release();
+
+private:
+    testsupport::TempDir m_work;
+    std::FILE* m_pipe = nullptr;
+};

@@ -232,6 +232,16 @@ INSTANTIATE_TEST_SUITE_P(
                               testsupport::WriteFileBytes(scene.ServerFolder() / "update.zip",
                                                           std::string(5000, 'x'));
                           }},
+        BrokenDeliveryRow{"TransferTricklesPastItsDeadline",
+                          [](UpdateSceneOptions& options) { options.server.trickleBytesPerSecond = 2000; },
+                          [](UpdateScene& scene) {
+                              // At the floor rate the manifest sets, the archive's
+                              // announced size takes no time: the shortest deadline
+                              // (shortened here from minutes) decides. The whole
+                              // download would take minutes.
+                              scene.SetInstalledSetting("ftp", "minrate", "100000");
+                              scene.Transfer().m_nDeadlineMinSeconds = 1;
+                          }},
         BrokenDeliveryRow{"AnEntryCannotBeWritten", nullptr,
                           [](UpdateScene& scene) {
                               // The archive brings docs/readme.txt; a folder of that name
@@ -239,6 +249,88 @@ INSTANTIATE_TEST_SUITE_P(
                               std::filesystem::create_directories(scene.Install() / "docs" / "readme.txt" / "x");
                           }}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST(UpdateSequence, AnInstallationFolderTheAnsiCodePageCannotSpellIsUpdatedWhole)
+{
+    UpdateSceneOptions options;
+    options.installFolder = "Straße ✓";  // neither character exists in code page 936
+    UpdateScene scene(options);
+    auto dlg = scene.MakeDialog();
+    scene.RunToTheEnd(*dlg);
+    EXPECT_TRUE(Contains(scene.Window().Calls(), "box 升级成功|您已经成功升级到最新版本1.0.0.12!"));
+    EXPECT_EQ(scene.PeopleInDatabase(), (std::vector<std::string>{"老员工", "新同事"}));
+    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "ini" / "update.sql"));
+}
+
+TEST(UpdateSequence, AProductStillHoldingItsDatabaseIsWaitedFor)
+{
+    UpdateScene scene;
+    HeldDatabase product(scene.Install() / "jo_db_local.db");
+    ASSERT_TRUE(product.held());
+    auto dlg = scene.MakeDialog();
+    dlg->OnInitDialog();
+    dlg->AttachWindow(&scene.Window());
+    ASSERT_TRUE(product.WaitForAWaiter()) << "the patch never met the product's lock";
+    product.Release();
+    ASSERT_TRUE(dlg->WaitForWorker(std::chrono::minutes(2)));
+
+    EXPECT_EQ(WithPrefix(scene.Window().Calls(), "box"),
+              std::vector<std::string>{"box 升级成功|您已经成功升级到最新版本1.0.0.12!"});
+    EXPECT_EQ(scene.PeopleInDatabase(), (std::vector<std::string>{"老员工", "新同事"}));
+}
+
+// The update's own records cannot be written: each time the user is told so,
+// the installation is the old one and the product runs (or was never stopped).
+TEST(UpdateSequence, AJournalThatCannotBeBegunStopsNothing)
+{
+    UpdateScene scene;
+    auto dlg = scene.MakeDialog();
+    dlg->OnInitDialog();
+    ASSERT_FALSE(dlg->HasEnded());
+    // Where the journal's folder goes, after the check found it free.
+    testsupport::WriteFileBytes(scene.Install() / "MorvexUpdate.journal", "in the way");
+    dlg->AttachWindow(&scene.Window());
+    ASSERT_TRUE(dlg->WaitForWorker(std::chrono::minutes(2)));
+
+    EXPECT_EQ(WithPrefix(scene.Window().Calls(), "box"),
+              std::vector<std::string>{"box 升级失败|升级记录无法写入，程序未升级，请检查安装目录后再试！"});
+    EXPECT_TRUE(scene.ProcessControlCalls().empty()) << "no stop request before the journal has begun";
+    EXPECT_FALSE(dlg->m_bCancelLocked);
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
+}
+
+TEST(UpdateSequence, ACommitMarkThatCannotBeWrittenUndoesAGoodPatch)
+{
+    UpdateScene scene;
+    HeldDatabase product(scene.Install() / "jo_db_local.db");
+    ASSERT_TRUE(product.held());
+    auto dlg = scene.MakeDialog();
+    dlg->OnInitDialog();
+    dlg->AttachWindow(&scene.Window());
+    // While the patch waits, a folder takes the place of the phase file's
+    // replacement, so the commit mark cannot be written.
+    ASSERT_TRUE(product.WaitForAWaiter());
+    std::filesystem::create_directories(scene.Install() / "MorvexUpdate.journal" / "phase.tmp" / "x");
+    product.Release();
+    ASSERT_TRUE(dlg->WaitForWorker(std::chrono::minutes(2)));
+
+    EXPECT_EQ(WithPrefix(scene.Window().Calls(), "box"),
+              std::vector<std::string>{"box 升级失败|升级记录无法写入，程序未升级，请检查安装目录后再试！"});
+    EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
+    EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}));
+}
+
+TEST(UpdateSequence, ADatabaseThatCannotBeKeptAsideIsNotPatchedAndSaysSoInChinese)
+{
+    UpdateScene scene;
+    testsupport::WriteFileBytes(scene.Install() / "jo_db_local.db", std::string(4096, 'x'));
+    auto dlg = scene.MakeDialog();
+    scene.RunToTheEnd(*dlg);
+    EXPECT_EQ(WithPrefix(scene.Window().Calls(), "box"),
+              std::vector<std::string>{"box 升级失败|数据库更新失败：数据库备份失败！"});
+    EXPECT_EQ(testsupport::ReadFileBytes(scene.Install() / "jo_db_local.db"), std::string(4096, 'x'));
+}
 
 TEST(UpdateSequence, NoUpdateSignalsTheEventOnceAndNeedsNoWindow)
 {

@@ -54,9 +54,19 @@ std::string NativeFromUtf8(const std::string& pathUtf8)
     return GuardAgainstUri(platform::NativePath(platform::Utf8ToUtf16(pathUtf8)));
 }
 
-std::string NativeFromAnsi(const std::string& pathAnsi)
+// The patch may change the product's database and nothing else: a script
+// must not attach another file, nor copy the database anywhere with VACUUM
+// INTO (which attaches its target the same way). Attaching nothing ("", the
+// way a plain VACUUM attaches its scratch database) or ":memory:" creates no
+// file and stays allowed. A refused statement fails like any other, with
+// SQLite's "not authorized".
+int AuthorizeStatement(void*, int action, const char* file, const char*, const char*, const char*)
 {
-    return platform::NativePath(AnsiToCString(pathAnsi));
+    if (action != SQLITE_ATTACH) {
+        return SQLITE_OK;
+    }
+    const std::string name = file != nullptr ? file : "";
+    return name.empty() || name == ":memory:" ? SQLITE_OK : SQLITE_DENY;
 }
 
 // Closes the instance's connection however the patch leaves, so that m_db is null
@@ -83,7 +93,8 @@ CUpdateDB& Instance()
     return *g_pUpdateDB;
 }
 
-bool ApplyScript(CUpdateDB& db, const std::string& dbPathUtf8, const std::string& scriptPathAnsi)
+bool ApplyScript(CUpdateDB& db, const std::string& dbPathUtf8, const std::string& scriptPathUtf8,
+                 int busyTimeoutMs)
 {
     ConnectionCloser closer(db);
     // An empty name would make SQLite open a private temporary database, and the
@@ -93,8 +104,13 @@ bool ApplyScript(CUpdateDB& db, const std::string& dbPathUtf8, const std::string
         return false;
     }
 
+    sqlite3_set_authorizer(db.m_db, AuthorizeStatement, nullptr);
+    // The product is asked to stop but not waited for; while it still holds
+    // the database, statements wait for it instead of failing as "locked".
+    sqlite3_busy_timeout(db.m_db, std::max(busyTimeoutMs, 0));
+
     std::string script;
-    if (ReadScriptFile(scriptPathAnsi, script) < 1) {
+    if (ReadScriptFile(scriptPathUtf8, script) < 1) {
         db.m_error = BadScriptText();
         return false;
     }
@@ -136,15 +152,15 @@ std::string CUpdateDB::GetErrorText() const
 
 void CUpdateDB::SetErrorFromConnection() { m_error = GetErrorText(); }
 
-bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathAnsi)
+bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathUtf8, int busyTimeoutMs)
 {
     try {
         CUpdateDB& db = Instance();
-        if (access(NativeFromAnsi(scriptPathAnsi).c_str(), F_OK) != 0) {
+        if (access(NativeFromUtf8(scriptPathUtf8).c_str(), F_OK) != 0) {
             return true;
         }
         try {
-            return ApplyScript(db, dbPathUtf8, scriptPathAnsi);
+            return ApplyScript(db, dbPathUtf8, scriptPathUtf8, busyTimeoutMs);
         } catch (...) {
             // The script text could not be brought into SQLite's encoding (or not
             // held in memory): the file is not a usable script.
@@ -162,10 +178,10 @@ std::string GetLastDBError()
     return g_pUpdateDB != nullptr ? g_pUpdateDB->m_error : std::string();
 }
 
-int ReadScriptFile(const std::string& pathAnsi, std::string& out)
+int ReadScriptFile(const std::string& pathUtf8, std::string& out)
 {
     out.clear();
-    std::FILE* file = std::fopen(NativeFromAnsi(pathAnsi).c_str(), "rb");
+    std::FILE* file = std::fopen(NativeFromUtf8(pathUtf8).c_str(), "rb");
     if (file == nullptr) {
         return 0;
     }

@@ -9,6 +9,9 @@ struct sqlite3;
 
 // The longest SQLite message kept as error text, in characters.
 constexpr std::size_t DB_ERROR_MAX_UNITS = 512;
+// How long a statement of the patch waits for another connection's lock
+// (the product still shutting down) before it fails as "database is locked".
+constexpr int DB_BUSY_TIMEOUT_MS = 10000;
 
 // Holds the connection during one patch and the last error text.
 // Every narrow text here is ANSI (code page 936) unless its name says UTF-8.
@@ -35,23 +38,26 @@ public:
 extern CUpdateDB* g_pUpdateDB;
 
 // Runs the whole script (ANSI text, CR LF read as LF, ending at a NUL byte) on
-// the database in one go. The script path is ANSI and may use "\" separators; the
-// database path is UTF-8 and may use them too.
+// the database in one go. Both paths are UTF-8, the file system's own encoding,
+// so that any installation folder works, and may use "\" separators.
 // True: no script file (the database is neither opened nor created), or every
 // statement ran. False: the database could not be opened, the script is empty or
 // unreadable, or a statement failed; statements before the failing one stay
-// applied unless the script's own transaction covers them. On false,
-// GetLastDBError() says why. Never throws.
-bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathAnsi);
+// applied unless the script's own transaction covers them. A statement that
+// would attach another file (ATTACH, VACUUM INTO) fails as "not authorized".
+// A lock held by another connection is waited for up to busyTimeoutMs. On
+// false, GetLastDBError() says why. Never throws.
+bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathUtf8,
+                        int busyTimeoutMs = DB_BUSY_TIMEOUT_MS);
 
 // A copy of the process-wide instance's error text (ANSI); empty before the
 // first patch request.
 std::string GetLastDBError();
 
-// Reads the file at the ANSI path into `out` as narrow text, CR LF turned into
+// Reads the file at the UTF-8 path into `out` as narrow text, CR LF turned into
 // LF, NUL bytes kept. Returns the number of characters in `out`; 0 (and `out`
 // empty) when the file cannot be opened or read.
-int ReadScriptFile(const std::string& pathAnsi, std::string& out);
+int ReadScriptFile(const std::string& pathUtf8, std::string& out);
 
 // Both paths below are UTF-8 and may use "\" separators; error texts are UTF-8.
 //

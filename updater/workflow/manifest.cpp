@@ -1,5 +1,6 @@
 #include "updater/workflow/manifest.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -124,6 +125,27 @@ bool CompareVersions(CString installed, CString offered)
     return true;
 }
 
+namespace {
+
+// A whole positive decimal number of at most nine digits; 0 for anything else.
+long long PositiveSetting(const CString& path, const char16_t* section, const char16_t* key)
+{
+    const CString text = ReadValue(path, section, key);
+    if (text.empty() || text.size() > 9) {
+        return 0;
+    }
+    long long value = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9') {
+            return 0;
+        }
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+}  // namespace
+
 InstalledManifest ReadInstalledManifest(const CString& path)
 {
     InstalledManifest manifest;
@@ -132,6 +154,12 @@ InstalledManifest ReadInstalledManifest(const CString& path)
     manifest.server = ReadScrambledValue(path, u"ftp", u"ip");
     manifest.user = ReadScrambledValue(path, u"ftp", u"username");
     manifest.password = ReadScrambledValue(path, u"ftp", u"password");
+    if (const long long kib = PositiveSetting(path, u"ftp", u"minrate"); kib > 0) {
+        manifest.downloadFloorRate = kib * 1024;
+    }
+    if (const long long seconds = PositiveSetting(path, u"database", u"busytimeout"); seconds > 0) {
+        manifest.dbBusyTimeoutMs = static_cast<int>(std::min<long long>(seconds, 24 * 3600) * 1000);
+    }
     return manifest;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "platform/types.h"
+#include "transfer/ftp_transfer.h"
+#include "updater/install/update_db.h"
 
 // The updater's own executable; the installation directory is the folder it
 // lies in.
@@ -63,6 +65,11 @@ struct InstalledManifest {
     CString server;
     CString user;
     CString password;
+    // Optional settings, plain decimal numbers; absent, zero or unreadable:
+    // the default. "ftp" "minrate": the download floor rate in KiB/s.
+    // "database" "busytimeout": seconds the patch waits for a locked database.
+    std::int64_t downloadFloorRate = DOWNLOAD_FLOOR_RATE;  // bytes per second
+    int dbBusyTimeoutMs = DB_BUSY_TIMEOUT_MS;
 };
 InstalledManifest ReadInstalledManifest(const CString& path);
 

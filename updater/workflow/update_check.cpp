@@ -21,6 +21,8 @@ BOOL CMyUpdateDlg::CheckForUpdate()
     g_strFtpServer = installed.server;
     g_strFtpUser = installed.user;
     g_strFtpPassword = installed.password;
+    g_nDownloadFloorRate = installed.downloadFloorRate;
+    m_nDbBusyTimeoutMs = installed.dbBusyTimeoutMs;
 
     // A download appends to an existing file, so a manifest left by an
     // interrupted run would otherwise shadow the server's.

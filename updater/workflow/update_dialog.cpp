@@ -39,15 +39,20 @@ BOOL CMyUpdateDlg::OnInitDialog()
 
 bool CMyUpdateDlg::RecoverUnfinishedUpdate()
 {
-    const JournalRecovery recovery = CUpdateJournal::Recover(InstallDirFromModulePath(m_strModulePath));
-    if (recovery.found && (recovery.clean || recovery.committed)) {
-        // The cut-short run had stopped the product; what is installed now is
-        // whole (old or new) and can run. A committed update whose manifest
-        // could not be moved into place yet is whole too.
-        m_strInstallDir = InstallDirFromModulePath(m_strModulePath);
-        m_nProduct = recovery.product;
+    const CString installDir = InstallDirFromModulePath(m_strModulePath);
+    const JournalRecovery recovery = CUpdateJournal::Recover(installDir);
+    // A run that had stopped the product was cut short before it started it
+    // again: during the update, or while its last message was up. What is
+    // installed now is whole (old or new) and can run; so is a committed
+    // update whose manifest could not be moved into place yet.
+    std::int32_t product = PRODUCT_ZENTORA_P;
+    if ((recovery.clean || recovery.committed) && ReadRestartRecord(installDir, &product)) {
+        m_strInstallDir = installDir;
+        m_nProduct = product;
         RestartProduct();
     }
+    // A journal kept for the next start means the installation is not
+    // settled: no check over it.
     return recovery.clean;
 }
 

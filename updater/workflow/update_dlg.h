@@ -16,8 +16,18 @@
 #include "platform/types.h"
 #include "platform/window.h"
 #include "transfer/ftp_transfer.h"
+#include "updater/install/update_db.h"
 #include "updater/workflow/update_journal.h"
 #include "updater/workflow/update_window.h"
+
+// In the installation directory, from before the product is asked to stop
+// until the request to start it again has gone out: whatever cuts a run short
+// (a kill while a message box is up included), the next start sends that
+// request before its check. It holds the product index ("product=N").
+inline constexpr char16_t UPDATE_RESTART_FILE[] = u"MorvexUpdate.journal.restart";
+
+// True and *product set when the record above is there.
+bool ReadRestartRecord(const CString& installDir, std::int32_t* product);
 
 class CMyUpdateDlg {
 public:
@@ -90,6 +100,10 @@ public:
     // patch while the UI thread reads it, hence atomic.
     std::atomic<bool> m_bCancelLocked{true};
 
+    // How long the patch waits for the product to let go of its database;
+    // the installed manifest's "database" "busytimeout" (seconds) sets it.
+    int m_nDbBusyTimeoutMs = DB_BUSY_TIMEOUT_MS;
+
     // The completion event's name; tests give each run a name of its own.
     CString m_strEventName = u"MORVEX_UPDATE_COMPLETE";
 
@@ -103,7 +117,10 @@ private:
     void MessageBox(const CString& text, const CString& caption);
     bool DownloadAndUnpack();
     void ReportFailedDownload();
+    // Sends the start request; once it is out, the restart record goes.
     void RestartProduct();
+    // Writes the restart record; false when it cannot be written.
+    bool NoteRestartDue();
     void FinishWorker();
     // Undoes or finishes an update a crash cut short; false when an unfinished
     // one is still there and the installation must not be touched.
@@ -114,6 +131,8 @@ private:
     platform::InstallLock m_installLock;
     CUpdateJournal m_journal;
     bool m_bStartPending = false;
+    // What the failure message says instead of the download text; empty: that.
+    CString m_strFailureText;
     std::atomic<int> m_nModalResult{0};
     std::mutex m_workerMutex;
     std::condition_variable m_workerDone;

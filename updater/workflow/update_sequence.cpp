@@ -1,9 +1,12 @@
 // The update sequence on the worker thread: stop the product, download and
 // unpack the archive, patch the database, tell the user, restart the product.
-#include <exception>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/durable_file.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "transfer/ftp_transfer.h"
@@ -34,6 +37,10 @@ constexpr char16_t kTextPatchFailed[] = u"数据库更新失败：";
 constexpr char16_t kTextDownloadFailed[] = u"升级包下载或解压失败，请稍后再试！";
 constexpr char16_t kTextSucceeded[] = u"您已经成功升级到最新版本";
 constexpr char16_t kTextNotRestored[] = u"升级失败，安装未能完全恢复，下次启动时将继续恢复。";
+// The journal could not be written: the update did not start, or was undone.
+constexpr char16_t kTextJournalFailed[] = u"升级记录无法写入，程序未升级，请检查安装目录后再试！";
+// Follows kTextPatchFailed when the database could not be kept aside.
+constexpr char16_t kTextDatabaseNotKept[] = u"数据库备份失败！";
 
 void RemoveWorkDirectories()
 {
@@ -50,28 +57,24 @@ struct PatchOutcome {
 
 // Runs the script with the database kept in the journal first; undoing a
 // failed patch is the journal's roll back.
-PatchOutcome PatchWithJournal(const CString& installDir, CUpdateJournal& journal)
+PatchOutcome PatchWithJournal(const CString& installDir, CUpdateJournal& journal, int busyTimeoutMs)
 {
     PatchOutcome outcome;
-    const CString scriptPath = installDir + UPDATE_SCRIPT_FILE;
-    const CString dbPath = installDir + kDatabaseFile;
-    std::string dbUtf8;
-    try {
-        dbUtf8 = AnsiToUtf8(CStringToAnsi(dbPath));
-    } catch (const std::exception& error) {
-        outcome.error = platform::Utf8ToUtf16(error.what());
-        return outcome;
-    }
+    // Paths stay in the file system's own encoding: an installation folder the
+    // ANSI code page cannot spell must still lead to its script and database.
+    const std::string scriptPath = platform::Utf16ToUtf8(installDir + UPDATE_SCRIPT_FILE);
+    const std::string dbPath = platform::Utf16ToUtf8(installDir + kDatabaseFile);
 
-    if (platform::PathExists(scriptPath)) {
+    if (platform::PathExists(installDir + UPDATE_SCRIPT_FILE)) {
         std::string error;
-        if (!journal.KeepDatabase(dbUtf8, &error)) {
+        if (!journal.KeepDatabase(dbPath, &error)) {
             // Without a copy a failing script could not be undone: don't run it.
-            outcome.error = platform::Utf8ToUtf16(error);
+            std::fprintf(stderr, "MorvexUpdate: the database could not be kept aside: %s\n", error.c_str());
+            outcome.error = kTextDatabaseNotKept;
             return outcome;
         }
     }
-    outcome.patched = PatchLocalDatabase(dbUtf8, CStringToAnsi(scriptPath));
+    outcome.patched = PatchLocalDatabase(dbPath, scriptPath, busyTimeoutMs);
     CUpdateJournal::Checkpoint();
     if (!outcome.patched) {
         outcome.error = AnsiToCString(GetLastDBError());
@@ -86,6 +89,14 @@ unsigned CMyUpdateDlg::UpdateWorker(void* param)
     auto* dlg = static_cast<CMyUpdateDlg*>(param);
     const ProductInfo& product = GetProductInfo(dlg->m_nProduct);
 
+    // Nothing is changed that the journal could not undo, and the product is
+    // not stopped before a record on disk says which product to start again.
+    if (!dlg->m_journal.Begin(dlg->m_strInstallDir, dlg->m_nProduct) || !dlg->NoteRestartDue()) {
+        dlg->m_journal.RollBack();
+        dlg->MessageBox(kTextJournalFailed, kCaptionFailed);
+        dlg->m_bCancelLocked = false;
+        return 0;  // the product was never stopped
+    }
     // The stop request runs alongside the download; nothing waits for it.
     platform::ShellExecuteOpen(kProcessControl, CString(u"-k ") + product.program, dlg->m_strInstallDir);
 
@@ -104,18 +115,17 @@ bool CMyUpdateDlg::DownloadAndUnpack()
     const CString remotePath = RemoteUpdateUrl(g_strFtpServer, m_nProduct, UPDATE_ARCHIVE_FILE);
     SetStatusText(kStatusDownloading);
 
-    // Nothing is changed that the journal could not undo.
-    if (!m_journal.Begin(m_strInstallDir, m_nProduct)) {
-        return false;
-    }
     // A download appends to what the file holds: an archive left by an
     // interrupted run would corrupt this one.
     platform::DeleteFileW(archivePath);
     g_hProgressWnd = m_pWindow != nullptr ? m_pWindow->GetSafeHwnd() : nullptr;
     const bool downloaded = m_transfer.DownloadFile(remotePath, archivePath) != FALSE;
     CUpdateJournal::Checkpoint();
-    const bool unpacked =
-        downloaded && m_journal.SetPhase(JournalPhase::Unpacking) && UnpackArchive(archivePath, m_strInstallDir, &m_journal);
+    if (downloaded && !m_journal.SetPhase(JournalPhase::Unpacking)) {
+        m_strFailureText = kTextJournalFailed;
+    }
+    const bool unpacked = downloaded && m_strFailureText.empty() &&
+                          UnpackArchive(archivePath, m_strInstallDir, &m_journal);
     platform::DeleteFileW(archivePath);
     CUpdateJournal::Checkpoint();
     return unpacked;
@@ -126,16 +136,21 @@ void CMyUpdateDlg::ReportFailedDownload()
     // Every file gets its old content back and the fetched manifest goes, so
     // the old product can run and the next start offers the update again.
     // A roll back that could not finish keeps its journal for the next start.
-    MessageBox(m_journal.RollBack() ? kTextDownloadFailed : kTextNotRestored, kCaptionFailed);
-    m_bCancelLocked = false;
+    const bool restored = m_journal.RollBack();
+    MessageBox(!restored ? CString(kTextNotRestored)
+                         : m_strFailureText.empty() ? CString(kTextDownloadFailed) : m_strFailureText,
+               kCaptionFailed);
+    // Started before closing is allowed: a quick close must not end the
+    // process before the start request is out.
     RestartProduct();
+    m_bCancelLocked = false;
 }
 
 void CMyUpdateDlg::InstallUpdate()
 {
-    const PatchOutcome outcome = m_journal.SetPhase(JournalPhase::Patching)
-                                     ? PatchWithJournal(m_strInstallDir, m_journal)
-                                     : PatchOutcome{};
+    const bool patching = m_journal.SetPhase(JournalPhase::Patching);
+    const PatchOutcome outcome =
+        patching ? PatchWithJournal(m_strInstallDir, m_journal, m_nDbBusyTimeoutMs) : PatchOutcome{};
     // The commit point: once it is recorded, a crash finishes the update
     // instead of undoing it.
     if (!outcome.patched || !m_journal.SetPhase(JournalPhase::Committed)) {
@@ -147,14 +162,15 @@ void CMyUpdateDlg::InstallUpdate()
         platform::DeleteFileW(m_strInstallDir + UPDATE_SCRIPT_FILE);
         if (!restored) {
             MessageBox(kTextNotRestored, kCaptionFailed);
-        } else if (outcome.patched) {
-            MessageBox(kTextDownloadFailed, kCaptionFailed);
+        } else if (!patching || outcome.patched) {
+            MessageBox(kTextJournalFailed, kCaptionFailed);
         } else {
             MessageBox(kTextPatchFailed + outcome.error, kCaptionFailed);
         }
-        m_bCancelLocked = false;
         RemoveWorkDirectories();
+        // Started before closing is allowed (see ReportFailedDownload).
         RestartProduct();
+        m_bCancelLocked = false;
         return;  // the user closes the dialog
     }
 
@@ -177,8 +193,30 @@ void CMyUpdateDlg::InstallUpdate()
 void CMyUpdateDlg::RestartProduct()
 {
     const ProductInfo& product = GetProductInfo(m_nProduct);
-    platform::ShellExecuteOpen(kProcessControl, CString(u"-s ") + product.program + u" -nonupdate",
-                               m_strInstallDir);
+    // Until the start request is out, the record makes the next start send it.
+    if (platform::ShellExecuteOpen(kProcessControl, CString(u"-s ") + product.program + u" -nonupdate",
+                                   m_strInstallDir)) {
+        platform::DeleteFileW(m_strInstallDir + UPDATE_RESTART_FILE);
+    }
+}
+
+bool CMyUpdateDlg::NoteRestartDue()
+{
+    return platform::WriteFileDurably(m_strInstallDir + UPDATE_RESTART_FILE,
+                                      "product=" + std::to_string(m_nProduct) + "\n");
+}
+
+bool ReadRestartRecord(const CString& installDir, std::int32_t* product)
+{
+    std::ifstream in(platform::NativePath(installDir + UPDATE_RESTART_FILE));
+    if (!in) {
+        return false;
+    }
+    std::string line;
+    std::getline(in, line);
+    *product = line.rfind("product=", 0) == 0 ? static_cast<std::int32_t>(std::atoi(line.c_str() + 8))
+                                                : PRODUCT_ZENTORA_P;
+    return true;
 }
 
 void CMyUpdateDlg::SetStatusText(const CString& text)

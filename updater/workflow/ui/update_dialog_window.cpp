@@ -140,8 +140,14 @@ CUpdateDialogWindow::CUpdateDialogWindow(CMyUpdateDlg& logic)
 
     // Esc, the close box and the window manager's close all come to the cancel
     // action, which the logic refuses while an update may be running. Enter has
-    // no default button to press, so it cannot end the dialog mid-update.
+    // no default button to press, so it cannot end the dialog mid-update. The
+    // toolkit's own Esc handling looks for a visible cancel button, which this
+    // dialog does not have, so Esc is caught before it.
     SetEscapeId(wxID_CANCEL);
+    // Once the start button is hidden no control can hold the keyboard focus,
+    // and keys would reach no handler at all; the dialog's own area takes it.
+    SetCanFocus(true);
+    Bind(wxEVT_CHAR_HOOK, &CUpdateDialogWindow::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CUpdateDialogWindow::OnClose, this);
     Bind(wxEVT_BUTTON, &CUpdateDialogWindow::OnCancelCommand, this, wxID_CANCEL);
     Bind(wxEVT_BUTTON, &CUpdateDialogWindow::OnCancelCommand, this, IDC_EXIT);
@@ -256,6 +262,15 @@ void CUpdateDialogWindow::OnClose(wxCloseEvent& event)
 }
 
 void CUpdateDialogWindow::OnCancelCommand(wxCommandEvent&) { m_logic.OnCancel(); }
+
+void CUpdateDialogWindow::OnCharHook(wxKeyEvent& event)
+{
+    if (event.GetKeyCode() == WXK_ESCAPE && event.GetModifiers() == wxMOD_NONE) {
+        m_logic.OnCancel();
+        return;
+    }
+    event.Skip();
+}
 
 void CUpdateDialogWindow::OnStartCommand(wxCommandEvent&) { m_logic.StartUpdate(); }
 

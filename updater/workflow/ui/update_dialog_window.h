@@ -45,6 +45,7 @@ private:
     void SetLabelOf(int id, const wxString& text);
     void OnClose(wxCloseEvent& event);
     void OnCancelCommand(wxCommandEvent& event);
+    void OnCharHook(wxKeyEvent& event);
     void OnStartCommand(wxCommandEvent& event);
     void OnPostedMessage(wxThreadEvent& event);
 
