@@ -14,6 +14,9 @@ struct ChildOptions {
     // Extra or replaced environment entries ("NAME=value").
     std::vector<std::string> environment;
     std::chrono::milliseconds timeLimit{std::chrono::seconds(60)};
+    // Files and folders removed, once the child's group is gone, when the
+    // host ends while the child runs (nobody else would remove them then).
+    std::vector<std::string> removeIfHostEnds;
 };
 
 enum class ChildOutcome {
@@ -33,8 +36,9 @@ struct ChildResult {
 // its own process group, and waits for it at most options.timeLimit. Whatever
 // the outcome, every process left in that group is sent SIGKILL before this
 // returns, so no helper of the child outlives the conversion (the kernel ends
-// them a moment later). Should the host process end normally (exit, or the
-// library unloaded) while a child runs, that child's group is killed as well.
+// them a moment later). Should the host process end while a child runs, by
+// any means including SIGKILL, a guard process kills that child's group and
+// removes options.removeIfHostEnds.
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options);
 
 }  // namespace docvert
