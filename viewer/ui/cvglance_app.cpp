@@ -1,5 +1,6 @@
 // The viewer program's start-up: refuse a command line the pipeline cannot
 // run with, otherwise show the viewer window until it closes.
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -44,5 +45,11 @@ int main(int argc, char** argv)
     // Placing and dragging a frameless window needs X11; under a Wayland
     // session the X11 compatibility server provides it.
     setenv("GDK_BACKEND", "x11,*", 0);
-    return wxEntry(argc, argv);
+    const int status = wxEntry(argc, argv);
+    // The window has closed. The detached worker may still be downloading or
+    // converting and uses the process-wide objects (code-page tables, the
+    // conversion library's), so none is destroyed: the process ends here and
+    // takes the worker with it. A running converter is ended by its guard.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
