@@ -13,6 +13,9 @@ so that each test scripts the failure it needs:
   --stall-after N --stall-seconds S
                         after N bytes of a file transfer, move nothing on the
                         data connection for S seconds, then carry on
+  --stall-until FILE    end the stall above as soon as FILE exists (S still
+                        bounds it), so that a test holds the transfer still
+                        for exactly as long as it needs
   --faulty-transfers K  apply the two faults above to the first K file
                         transfers of the server's life only (default: all)
   --no-size             answer SIZE with 502, as servers without the command do
@@ -37,6 +40,7 @@ import logging
 import os
 import signal
 import sys
+import time
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -51,6 +55,7 @@ class Faults:
     drop_after = None
     stall_after = None
     stall_seconds = 0.0
+    stall_until = None
     faulty_transfers = None
     transfers_started = 0
     command_log = None
@@ -98,7 +103,17 @@ class FaultyDTPHandler(DTPHandler):
         self._stalled = True
         self._stall_done = True
         self.modify_ioloop_events(0)
-        self.call_later(Faults.stall_seconds, self._end_stall)
+        if Faults.stall_until is None:
+            self.call_later(Faults.stall_seconds, self._end_stall)
+        else:
+            self._stall_deadline = time.monotonic() + Faults.stall_seconds
+            self._check_stall()
+
+    def _check_stall(self):
+        if os.path.exists(Faults.stall_until) or time.monotonic() >= self._stall_deadline:
+            self._end_stall()
+        else:
+            self.call_later(0.05, self._check_stall)
 
     def _end_stall(self):
         self._stalled = False
@@ -217,6 +232,7 @@ def parse_arguments(argv):
     parser.add_argument("--drop-after", type=int)
     parser.add_argument("--stall-after", type=int)
     parser.add_argument("--stall-seconds", type=float, default=0.0)
+    parser.add_argument("--stall-until")
     parser.add_argument("--faulty-transfers", type=int)
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--refuse-login", action="store_true")
@@ -250,6 +266,7 @@ def main(argv):
     Faults.drop_after = args.drop_after
     Faults.stall_after = args.stall_after
     Faults.stall_seconds = args.stall_seconds
+    Faults.stall_until = args.stall_until
     Faults.faulty_transfers = args.faulty_transfers
     if args.command_log:
         Faults.command_log = open(args.command_log, "a", encoding="utf-8")

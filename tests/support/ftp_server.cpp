@@ -40,6 +40,9 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
     if (options.stallAfterBytes >= 0) {
         args.insert(args.end(), {"--stall-after", std::to_string(options.stallAfterBytes),
                                  "--stall-seconds", std::to_string(options.stallSeconds)});
+        if (!options.stallUntilFile.empty()) {
+            args.insert(args.end(), {"--stall-until", options.stallUntilFile});
+        }
     }
     if (options.faultyTransfers >= 0) {
         args.insert(args.end(), {"--faulty-transfers", std::to_string(options.faultyTransfers)});

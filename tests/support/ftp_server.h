@@ -37,6 +37,9 @@ struct FtpServerOptions {
     // then goes on; negative: never.
     long long stallAfterBytes = -1;
     double stallSeconds = 0;
+    // When set, the stall ends as soon as this file exists; stallSeconds then
+    // only bounds it.
+    std::string stallUntilFile;
     // The two faults above hit only the first K file transfers (RETR, STOR,
     // APPE) of the server's life; negative: all of them.
     int faultyTransfers = -1;
