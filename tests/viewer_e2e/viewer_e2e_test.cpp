@@ -449,8 +449,7 @@ bool GroupRuns(pid_t group)
 {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string stat = ReadIfThere(entry.path() / "stat");
-        const std::size_t close = stat.rfind(')');
-        std::istringstream fields(close == std::string::npos ? std::string() : stat.substr(close + 2));
+        std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 2)));
         char state = 0;
         long parent = 0;
         long pgrp = 0;
@@ -461,52 +460,11 @@ bool GroupRuns(pid_t group)
     return false;
 }
 
-// The viewer converting a Word resume with an office that never finishes (and
-// starts a helper, as the real one does), with the conversion's folders in a
-// folder of the test's own. Ends the test at the end if something is left.
-class ViewerConvertingTest : public ViewerE2eTest {
+// The viewer ended while it converts a Word resume with an office that never
+// finishes (and starts a helper, as the real one does): by its close button
+// (0) or by a signal. The conversion's folders go to a folder of the test's.
+class ViewerEndsDuringAConversion : public ViewerE2eTest, public ::testing::WithParamInterface<int> {
 protected:
-    // Starts the viewer and returns the converter's process group once the
-    // converter runs; 0 (and a failure) when it does not start.
-    pid_t StartConverting()
-    {
-        const fs::path pidFile = m_fakeBin.path() / "office.pid";
-        testsupport::WriteFileBytes(m_fakeBin.path() / "soffice", "#!/bin/sh\nsleep 600 &\necho $$ > '" +
-                                                                      pidFile.string() + "'\nexec sleep 600\n");
-        fs::permissions(m_fakeBin.path() / "soffice", fs::perms::owner_all);
-        Serve("resume.doc", "resume.doc");
-        {
-            const char* path = std::getenv("PATH");
-            const testsupport::ScopedEnv first("PATH", m_fakeBin.path().string() + ":" + (path != nullptr ? path : ""));
-            const testsupport::ScopedEnv scratch("TMPDIR", m_scratch.path().string());
-            Start("resume.doc");
-        }
-        if (!FindWindow()) {
-            return 0;
-        }
-        const bool started = WaitUntil(
-            [&] {
-                const std::string text = ReadIfThere(pidFile);
-                m_group = text.empty() ? 0 : static_cast<pid_t>(std::atoi(text.c_str()));
-                return m_group > 0;
-            },
-            30s);
-        EXPECT_TRUE(started) << "the converter did not start; log:\n" << m_viewer->Log();
-        return m_group;
-    }
-
-    // The conversions' folders still there.
-    std::vector<std::string> LeftInScratch() const
-    {
-        std::vector<std::string> left;
-        for (const auto& entry : fs::directory_iterator(m_scratch.path())) {
-            if (entry.path().filename().string().rfind("docvert-", 0) == 0) {
-                left.push_back(entry.path().filename().string());
-            }
-        }
-        return left;
-    }
-
     void TearDown() override
     {
         if (m_group > 0 && GroupRuns(m_group)) {
@@ -519,34 +477,39 @@ protected:
     pid_t m_group = 0;
 };
 
-TEST_F(ViewerConvertingTest, ClosingDuringAConversionEndsTheConverterToo)
+TEST_P(ViewerEndsDuringAConversion, AndTakesTheConverterAndItsFolder)
 {
-    const pid_t converter = StartConverting();
-    ASSERT_GT(converter, 0);
-    Xdo("mousemove " + At(773, 10) + " click 1");
+    const fs::path pidFile = m_fakeBin.path() / "office.pid";
+    testsupport::WriteFileBytes(m_fakeBin.path() / "soffice",
+                                "#!/bin/sh\nsleep 600 &\necho $$ > '" + pidFile.string() + "'\nexec sleep 600\n");
+    fs::permissions(m_fakeBin.path() / "soffice", fs::perms::owner_all);
+    Serve("resume.doc", "resume.doc");
+    {
+        const char* path = std::getenv("PATH");
+        const testsupport::ScopedEnv first("PATH", m_fakeBin.path().string() + ":" + (path != nullptr ? path : ""));
+        const testsupport::ScopedEnv scratch("TMPDIR", m_scratch.path().string());
+        Start("resume.doc");
+    }
+    ASSERT_TRUE(FindWindow());
+    ASSERT_TRUE(WaitUntil([&] { return (m_group = std::atoi(ReadIfThere(pidFile).c_str())) > 0; }, 60s))
+        << "the converter did not start; log:\n" << m_viewer->Log();
+
+    if (GetParam() == 0) {
+        Xdo("mousemove " + At(773, 10) + " click 1");
+    } else {
+        ASSERT_EQ(kill(m_viewer->pid(), GetParam()), 0);
+    }
     ASSERT_TRUE(m_viewer->WaitForExit(60s)) << "the viewer waited for its conversion";
-    EXPECT_TRUE(m_viewer->ExitedNormally());
-    EXPECT_TRUE(WaitUntil([&] { return !GroupRuns(converter); }, 30s))
-        << "the converter (group " << converter << ") outlived the viewer";
-    EXPECT_TRUE(WaitUntil([&] { return LeftInScratch().empty(); }, 30s)) << "the conversion's folder was left";
+    EXPECT_TRUE(GetParam() != 0 || m_viewer->ExitedNormally());
+    EXPECT_TRUE(WaitUntil([&] { return !GroupRuns(m_group); }, 60s))
+        << "the converter (group " << m_group << ") outlived the viewer";
+    EXPECT_TRUE(WaitUntil([&] { return fs::is_empty(m_scratch.path()); }, 60s)) << "the conversion's folder was left";
 }
 
-class ViewerEndedBySignal : public ViewerConvertingTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(ViewerEndedBySignal, DuringAConversionTakesTheConverterAndItsFolder)
-{
-    const pid_t converter = StartConverting();
-    ASSERT_GT(converter, 0);
-    ASSERT_EQ(kill(m_viewer->pid(), GetParam()), 0);
-    ASSERT_TRUE(m_viewer->WaitForExit(30s)) << "the viewer survived the signal";
-    EXPECT_TRUE(WaitUntil([&] { return !GroupRuns(converter); }, 30s))
-        << "the converter (group " << converter << ") outlived the viewer";
-    EXPECT_TRUE(WaitUntil([&] { return LeftInScratch().empty(); }, 30s)) << "the conversion's folder was left";
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, ViewerEndedBySignal, ::testing::Values(SIGTERM, SIGKILL),
+INSTANTIATE_TEST_SUITE_P(Ends, ViewerEndsDuringAConversion, ::testing::Values(0, SIGTERM, SIGKILL),
                          [](const ::testing::TestParamInfo<int>& param) {
-                             return std::string(param.param == SIGTERM ? "SIGTERM" : "SIGKILL");
+                             return std::string(param.param == 0 ? "ByTheCloseButton"
+                                                                 : param.param == SIGTERM ? "BySigterm" : "BySigkill");
                          });
 
 TEST_F(ViewerE2eTest, FailedDownloadShowsItsBoxAndTheViewerEndsWhenItIsAnswered)
