@@ -38,7 +38,8 @@ struct ChildResult {
 // returns, so no helper of the child outlives the conversion (the kernel ends
 // them a moment later). Should the host process end while a child runs, by
 // any means including SIGKILL, a guard process kills that child's group and
-// removes options.removeIfHostEnds.
+// removes options.removeIfHostEnds. (When the guard cannot be started, the
+// child runs without one.)
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options);
 
 }  // namespace docvert
