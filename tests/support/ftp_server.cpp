@@ -19,7 +19,7 @@ extern char** environ;
 namespace testsupport {
 namespace {
 
-constexpr int kStartTimeoutMs = 15000;
+constexpr int kStartTimeoutMs = 60000;
 constexpr auto kStopGrace = std::chrono::seconds(5);
 
 std::vector<std::string> ServerArguments(const std::filesystem::path& root,
