@@ -140,63 +140,50 @@ void Reap(pid_t pid)
     }
 }
 
-// Ends a child's process group, and removes what it leaves behind, should the
-// host end while the child runs, however it ends: by returning from main,
-// _exit, a crash or SIGKILL. A shell in a session of its own reads a pipe
-// whose writing end only the host holds; the kernel closes that end when the
-// host ends, and the shell's read returns. When the child ends first, the
-// guard is stopped before it has done anything.
-class HostEndGuard {
-public:
-    HostEndGuard(pid_t group, const std::vector<std::string>& leftovers)
-    {
-        // The group is killed until it is empty: a member may start another
-        // process between two signals. Zombies keep a group alive until they
-        // are reaped, which an orphan's new parent may not do, so the wait
-        // has an end.
-        static constexpr const char* kScript =
-            "read -r _\n"
-            "i=0\n"
-            "while kill -s KILL -- \"-$1\" 2>/dev/null && [ \"$i\" -lt 200 ]; do i=$((i + 1)); sleep 0.05; done\n"
-            "shift\n"
-            "chmod -R u+rwx -- \"$@\" 2>/dev/null\n"
-            "rm -rf -- \"$@\"\n";
-        int lifeline[2];
-        if (pipe2(lifeline, O_CLOEXEC) != 0) {
-            return;
-        }
-        std::vector<std::string> arguments = {"/bin/sh", "-c", kScript, "docvert-guard", std::to_string(group)};
-        arguments.insert(arguments.end(), leftovers.begin(), leftovers.end());
-        std::vector<std::string> environment = {"PATH=/usr/bin:/bin"};
-        std::vector<char*> argp = PointersTo(arguments);
-        std::vector<char*> envp = PointersTo(environment);
-        SpawnSetup setup;
-        if (setup.Prepare("", lifeline[0], true) &&
-            posix_spawn(&m_pid, argp.front(), setup.actions(), setup.attr(), argp.data(), envp.data()) == 0) {
-            m_lifeline = lifeline[1];
-        } else {
-            m_pid = -1;
-            close(lifeline[1]);
-        }
-        close(lifeline[0]);
-    }
-    ~HostEndGuard()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            close(m_lifeline);
-            Reap(m_pid);
-        }
-    }
-    HostEndGuard(const HostEndGuard&) = delete;
-    HostEndGuard& operator=(const HostEndGuard&) = delete;
-
-private:
-    pid_t m_pid = -1;
-    int m_lifeline = -1;
-};
-
 }  // namespace
+
+HostEndGuard::HostEndGuard(pid_t group, const std::vector<std::string>& leftovers)
+{
+    // The group is killed until it is empty: a member may start another
+    // process between two signals. Zombies keep a group alive until they are
+    // reaped, which an orphan's new parent may not do, so the wait has an end.
+    static constexpr const char* kScript =
+        "read -r _\n"
+        "i=0\n"
+        "while [ \"$1\" -gt 0 ] && kill -s KILL -- \"-$1\" 2>/dev/null && [ \"$i\" -lt 200 ]; do\n"
+        "    i=$((i + 1)); sleep 0.05\n"
+        "done\n"
+        "shift\n"
+        "chmod -R u+rwx -- \"$@\" 2>/dev/null\n"
+        "rm -rf -- \"$@\"\n";
+    int lifeline[2];
+    if (pipe2(lifeline, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::vector<std::string> arguments = {"/bin/sh", "-c", kScript, "docvert-guard", std::to_string(group)};
+    arguments.insert(arguments.end(), leftovers.begin(), leftovers.end());
+    std::vector<std::string> environment = {"PATH=/usr/bin:/bin"};
+    std::vector<char*> argp = PointersTo(arguments);
+    std::vector<char*> envp = PointersTo(environment);
+    SpawnSetup setup;
+    if (setup.Prepare("", lifeline[0], true) &&
+        posix_spawn(&m_pid, argp.front(), setup.actions(), setup.attr(), argp.data(), envp.data()) == 0) {
+        m_lifeline = lifeline[1];
+    } else {
+        m_pid = -1;
+        close(lifeline[1]);
+    }
+    close(lifeline[0]);
+}
+
+HostEndGuard::~HostEndGuard()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        close(m_lifeline);
+        Reap(m_pid);
+    }
+}
 
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options)
 {

@@ -281,8 +281,13 @@ std::optional<DocConversion> ConvertDocToHtml(const fs::path& source, const DocC
                     : std::nullopt;
     }
     TempFolder work;
+    if (!work.valid()) {
+        return std::nullopt;
+    }
+    // The folder goes with a host that ends while no converter runs, too.
+    const HostEndGuard folderGuard(0, {work.path().string()});
     const fs::path input = work.path() / WorkingCopyName(source);
-    if (!work.valid() || !WriteWholeFile(input, bytes)) {
+    if (!WriteWholeFile(input, bytes)) {
         return std::nullopt;
     }
     if (std::optional<std::string> html = RunOffice(work.path(), input, programs)) {
