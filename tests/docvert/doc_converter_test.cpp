@@ -1,17 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <set>
 
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "page_checks.h"
@@ -165,8 +161,21 @@ TEST_F(DocConversion, WordFileThatIsReallyAWebArchiveIsConvertedAsOne)
     EXPECT_TRUE(Contains(result->html, "张喆"));
 }
 
-// Any office process still running with a profile in our temporary folder.
-std::vector<std::string> OfficeProcessesUsing(const std::string& folder)
+TEST_F(DocConversion, FilenameFieldsShowTheDocumentsOwnName)
+{
+    const std::string path = m_dir / "王芳的简历.doc";
+    std::filesystem::copy_file(FixturePath("filename_field.doc"), path);
+    const std::optional<docvert::DocConversion> result = ConvertDocToHtml(path);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->by, DocConverterKind::Office);
+    EXPECT_TRUE(Contains(result->html, "简历文件")) << result->html;
+    EXPECT_TRUE(Contains(result->html, "王芳的简历")) << "the field should show the document's name:\n" << result->html;
+    EXPECT_FALSE(Contains(result->html, "document")) << result->html;
+}
+
+// Processes of a conversion in `folder` still running (zombies aside): every
+// converter and whatever it starts carry the folder in their environment.
+std::vector<std::string> ConversionProcesses(const std::string& folder)
 {
     std::vector<std::string> found;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
@@ -174,64 +183,103 @@ std::vector<std::string> OfficeProcessesUsing(const std::string& folder)
         if (name.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline;
-        std::getline(in, cmdline, '\x01');  // NUL-separated arguments, read whole
+        std::ifstream environ(entry.path() / "environ", std::ios::binary);
+        std::ostringstream variables;
+        variables << environ.rdbuf();
         std::ifstream stat(entry.path() / "stat");
         std::string state;
         std::getline(stat, state);
-        if (cmdline.find(folder) != std::string::npos && state.find(") Z ") == std::string::npos) {
+        if (Contains(variables.str(), "TMPDIR=" + folder) && !Contains(state, ") Z ")) {
             found.push_back(name);
         }
     }
     return found;
 }
 
-// Office sockets in /tmp that nobody listens on: what a killed office leaves.
-std::set<std::string> DeadOfficeSockets()
+template <typename Condition>
+bool WaitFor(Condition condition)
 {
-    std::set<std::string> dead;
-    for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
-        const std::string path = entry.path().string();
-        if (entry.path().filename().string().rfind("OSL_PIPE_", 0) != 0 || path.size() >= sizeof(sockaddr_un::sun_path)) {
-            continue;
+    for (int attempt = 0; attempt < 3000; ++attempt) {  // a minute at most
+        if (condition()) {
+            return true;
         }
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, path.size());
-        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED) {
-            dead.insert(path);
-        }
-        close(fd);
+        std::this_thread::sleep_for(20ms);
     }
-    return dead;
+    return false;
 }
 
 TEST_F(DocConversion, OfficeOverItsTimeLimitIsKilledWithItsHelpersAndLeavesNothing)
 {
-    const std::set<std::string> deadBefore = DeadOfficeSockets();
+    // An office that never finishes, with a helper in the background, as the
+    // real one starts a launcher and the office proper.
+    const std::string office = m_dir / "soffice";
+    testsupport::WriteFileBytes(office, "#!/bin/sh\nsleep 600 &\nexec sleep 600\n");
+    std::filesystem::permissions(office, std::filesystem::perms::owner_all);
     DocConverterPrograms programs = Without(true, false);
+    programs.office = office;
     programs.antiword = "docvert-test-no-antiword";
-    programs.officeTimeLimit = 1500ms;  // far less than the suite needs to start
+    programs.officeTimeLimit = 1500ms;
     EXPECT_FALSE(ConvertDocToHtml(FixturePath("resume.doc"), programs).has_value());
-    std::vector<std::string> running;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        running = OfficeProcessesUsing(m_tmp.path().string());
-        if (running.empty()) {
-            break;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_EQ(running, std::vector<std::string>{}) << "no office process should survive the time limit";
+    EXPECT_TRUE(WaitFor([&] { return ConversionProcesses(m_tmp.path().string()).empty(); }))
+        << "no process of the office should survive";
     EXPECT_EQ(LeftInTemp(), std::vector<std::string>{}) << "its profile and scratch files should be removed";
-    std::vector<std::string> leftSockets;
-    for (const std::string& socket : DeadOfficeSockets()) {
-        if (deadBefore.count(socket) == 0) {
-            leftSockets.push_back(socket);
+}
+
+// A host that ends in the middle of a conversion, by returning from main (the
+// viewer closed) or by a signal nobody can catch: the office goes, and so do
+// its folder and the socket it opened in /tmp.
+TEST_F(DocConversion, HostEndingDuringAConversionTakesTheOfficeItsFilesAndItsSocket)
+{
+    // The real office, stopped with its whole group once its socket exists,
+    // so that the host certainly ends in the middle of the conversion.
+    const std::string pattern = "/tmp/OSL_PIPE_" + std::to_string(getuid()) + "_SingleOfficeIPC_*";
+    const std::string caught = m_dir / "caught";
+    const std::string office = m_dir / "office.py";
+    testsupport::WriteFileBytes(office, "#!/usr/bin/python3\n"
+                                        "import glob, os, signal, subprocess, sys\n"
+                                        "before = set(glob.glob('" + pattern + "'))\n"
+                                        "for attempt in range(5):\n"
+                                        "    office = subprocess.Popen(['soffice'] + sys.argv[1:])\n"
+                                        "    while office.poll() is None:\n"
+                                        "        new = set(glob.glob('" + pattern + "')) - before\n"
+                                        "        if new:\n"
+                                        "            with open('" + caught + ".part', 'w') as f:\n"
+                                        "                f.write(new.pop())\n"
+                                        "            os.rename('" + caught + ".part', '" + caught + "')\n"
+                                        "            os.killpg(os.getpgrp(), signal.SIGSTOP)\n"
+                                        "sys.exit(1)\n");
+    std::filesystem::permissions(office, std::filesystem::perms::owner_all);
+    DocConverterPrograms programs = Without(true, false);
+    programs.office = office;
+
+    for (const bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "host killed" : "host returned from main");
+        std::filesystem::remove(caught);
+        const pid_t host = fork();
+        ASSERT_GE(host, 0);
+        if (host == 0) {
+            std::thread([&] { ConvertDocToHtml(FixturePath("resume.doc"), programs); }).detach();
+            while (killed || !std::filesystem::exists(caught)) {  // until killed, or until caught
+                std::this_thread::sleep_for(10ms);
+            }
+            std::exit(0);  // static destructors run, as at the end of main
+        }
+        const bool stopped = WaitFor([&] { return std::filesystem::exists(caught); });
+        if (killed) {
+            kill(host, SIGKILL);
+        }
+        waitpid(host, nullptr, 0);
+        ASSERT_TRUE(stopped) << "the office never opened its socket";
+        const std::string socket = testsupport::ReadFileBytes(caught);
+        EXPECT_TRUE(WaitFor([&] { return ConversionProcesses(m_tmp.path().string()).empty(); }))
+            << "the office outlived its host";
+        EXPECT_TRUE(WaitFor([&] { return LeftInTemp().empty(); })) << "the conversion's folder outlived its host";
+        EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(std::filesystem::symlink_status(socket)); }))
+            << socket << " outlived the office";
+        for (const std::string& pid : ConversionProcesses(m_tmp.path().string())) {
+            kill(std::stoi(pid), SIGKILL);
         }
     }
-    EXPECT_EQ(leftSockets, std::vector<std::string>{}) << "the killed office's socket in /tmp should be removed";
 }
 
 }  // namespace

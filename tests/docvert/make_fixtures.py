@@ -2,7 +2,8 @@
 """Regenerates the conversion fixtures in fixtures/ with real tools.
 
 photo.png and paper.png come from ImageMagick, resume.doc from LibreOffice
-(resume.html with the photo inlined, saved as Word 97), and the three .mht
+(resume.html with the photo inlined, saved as Word 97), filename_field.doc
+from LibreOffice too (one paragraph with a FILENAME field), and the three .mht
 archives from Python's email package:
 
   word_cp936.mht  Word-style: quoted-printable page labelled gb2312 that holds
@@ -51,6 +52,24 @@ def make_doc(photo):
                         "--convert-to", "doc:MS Word 97", "--outdir", work, source],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.copyfile(os.path.join(work, "resume.doc"), os.path.join(OUT, "resume.doc"))
+
+
+def make_field_doc():
+    page = ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"'
+            ' xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" office:version="1.2"'
+            ' office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text>'
+            '<text:p>简历文件：<text:file-name text:display="name-and-extension">x.doc</text:file-name></text:p>'
+            '</office:text></office:body></office:document>\n')
+    with tempfile.TemporaryDirectory() as work:
+        source = os.path.join(work, "filename_field.fodt")
+        with open(source, "w", encoding="utf-8") as f:
+            f.write(page)
+        profile = "file://" + os.path.join(work, "profile")
+        subprocess.run(["soffice", "--headless", "--norestore", "-env:UserInstallation=" + profile,
+                        "--convert-to", "doc:MS Word 97", "--outdir", work, source],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.copyfile(os.path.join(work, "filename_field.doc"), os.path.join(OUT, "filename_field.doc"))
 
 
 def part(maintype, subtype, payload, encode, charset=None, **headers):
@@ -173,6 +192,7 @@ def main():
                   "-draw", "circle 20,18 20,8", "-draw", "ellipse 20,52 16,14 180,360")
     paper = image("paper.png", "-size", "16x16", "pattern:checkerboard", "-colors", "4")
     make_doc(photo)
+    make_field_doc()
     word_mht(photo, paper)
     cid_mht(photo, paper)
     browser_mht(photo, paper)

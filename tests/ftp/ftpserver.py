@@ -15,6 +15,9 @@ so that each test scripts the failure it needs:
                         data connection for S seconds, then carry on
   --trickle-rate R      move at most R bytes per second on the data connection
                         of a file transfer, all the way through
+  --stall-until FILE    end the stall above as soon as FILE exists (S still
+                        bounds it), so that a test holds the transfer still
+                        for exactly as long as it needs
   --faulty-transfers K  apply the three faults above to the first K file
                         transfers of the server's life only (default: all)
   --no-size             answer SIZE with 502, as servers without the command do
@@ -39,6 +42,7 @@ import logging
 import os
 import signal
 import sys
+import time
 
 from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -54,6 +58,7 @@ class Faults:
     stall_after = None
     stall_seconds = 0.0
     trickle_rate = None
+    stall_until = None
     faulty_transfers = None
     transfers_started = 0
     command_log = None
@@ -102,7 +107,17 @@ class FaultyDTPHandler(DTPHandler):
         self._stalled = True
         self._stall_done = True
         self.modify_ioloop_events(0)
-        self.call_later(Faults.stall_seconds, self._end_stall)
+        if Faults.stall_until is None:
+            self.call_later(Faults.stall_seconds, self._end_stall)
+        else:
+            self._stall_deadline = time.monotonic() + Faults.stall_seconds
+            self._check_stall()
+
+    def _check_stall(self):
+        if os.path.exists(Faults.stall_until) or time.monotonic() >= self._stall_deadline:
+            self._end_stall()
+        else:
+            self.call_later(0.05, self._check_stall)
 
     def _end_stall(self):
         self._stalled = False
@@ -235,6 +250,7 @@ def parse_arguments(argv):
     parser.add_argument("--stall-after", type=int)
     parser.add_argument("--stall-seconds", type=float, default=0.0)
     parser.add_argument("--trickle-rate", type=int)
+    parser.add_argument("--stall-until")
     parser.add_argument("--faulty-transfers", type=int)
     parser.add_argument("--no-size", action="store_true")
     parser.add_argument("--refuse-login", action="store_true")
@@ -269,6 +285,7 @@ def main(argv):
     Faults.stall_after = args.stall_after
     Faults.stall_seconds = args.stall_seconds
     Faults.trickle_rate = args.trickle_rate
+    Faults.stall_until = args.stall_until
     Faults.faulty_transfers = args.faulty_transfers
     if args.command_log:
         Faults.command_log = open(args.command_log, "a", encoding="utf-8")

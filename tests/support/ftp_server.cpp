@@ -19,7 +19,7 @@ extern char** environ;
 namespace testsupport {
 namespace {
 
-constexpr int kStartTimeoutMs = 15000;
+constexpr int kStartTimeoutMs = 60000;
 constexpr auto kStopGrace = std::chrono::seconds(5);
 
 std::vector<std::string> ServerArguments(const std::filesystem::path& root,
@@ -40,6 +40,9 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
     if (options.stallAfterBytes >= 0) {
         args.insert(args.end(), {"--stall-after", std::to_string(options.stallAfterBytes),
                                  "--stall-seconds", std::to_string(options.stallSeconds)});
+        if (!options.stallUntilFile.empty()) {
+            args.insert(args.end(), {"--stall-until", options.stallUntilFile});
+        }
     }
     if (options.trickleBytesPerSecond > 0) {
         args.insert(args.end(), {"--trickle-rate", std::to_string(options.trickleBytesPerSecond)});

@@ -40,6 +40,9 @@ struct FtpServerOptions {
     // A file transfer moves at most this many bytes per second; 0 or
     // negative: as fast as it can.
     long long trickleBytesPerSecond = -1;
+    // When set, the stall ends as soon as this file exists; stallSeconds then
+    // only bounds it.
+    std::string stallUntilFile;
     // The three faults above hit only the first K file transfers (RETR, STOR,
     // APPE) of the server's life; negative: all of them.
     int faultyTransfers = -1;

@@ -41,7 +41,7 @@ std::string KernelName(pid_t pid)
 
 bool WaitFor(const std::function<bool()>& condition)
 {
-    for (int i = 0; i < 500 && !condition(); ++i) {
+    for (int i = 0; i < 6000 && !condition(); ++i) {  // a minute at most: a loaded machine starts shells slowly
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return condition();

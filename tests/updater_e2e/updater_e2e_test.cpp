@@ -182,9 +182,11 @@ TEST_F(UpdaterProgram, ShowsTheDownloadRefusesClosingAndCompletesTheUpdate)
 {
     RequireDisplay();
     UpdateSceneOptions options;
-    // The archive (about 1 MB) pauses at about 40 % long enough to be seen.
+    // The archive (about 1 MB) pauses at about 40 % until the test has seen it.
+    const testsupport::TempDir release;
     options.server.stallAfterBytes = 400000;
-    options.server.stallSeconds = 4;
+    options.server.stallSeconds = 600;
+    options.server.stallUntilFile = release / "go";
     UpdateScene scene(options);
     auto run = Start(scene, true);
 
@@ -213,6 +215,7 @@ TEST_F(UpdaterProgram, ShowsTheDownloadRefusesClosingAndCompletesTheUpdate)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(run->Running()) << "closing must be refused during the download";
     EXPECT_NE(m_screen.FindWindow(run->pid(), kDialogTitle), 0u);
+    testsupport::WriteFileBytes(release / "go", "");
 
     const unsigned long box = m_screen.WaitForWindow(run->pid(), "升级成功", 60);
     ASSERT_NE(box, 0u) << "the success message titled 升级成功 did not appear";

@@ -210,12 +210,15 @@ TEST(InstallLock, AnotherProcessHoldingTheLockBlocksUsUntilItEnds)
     TempDir dir;
     const std::string path = dir.path().string();
     const std::string started = dir / "started";
-    // flock(1) takes the same kind of lock from a separate process.
+    const std::string release = dir / "release";
+    // flock(1) takes the same kind of lock from a separate process, and holds
+    // it until the test lets it go.
     ASSERT_TRUE(platform::StartDetached(
-        "/usr/bin/flock", {path, "-c", "touch '" + started + "'; sleep 0.5"}));
+        "/usr/bin/flock", {path, "-c", "touch '" + started + "'; while [ ! -e '" + release + "' ]; do sleep 0.05; done"}));
     ASSERT_TRUE(WaitForFile(started));
     platform::InstallLock lock;
     EXPECT_FALSE(lock.TryAcquire(U16(path)));
+    testsupport::WriteFileBytes(release, "");
     EXPECT_TRUE(lock.Acquire(U16(path))) << "the lock is free once the other process ends";
 }
 

@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -38,7 +36,10 @@ public:
     SpawnSetup(const SpawnSetup&) = delete;
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
-    bool Prepare(const std::string& stdoutPath)
+    // Standard input is `stdinFd` when one is given, else /dev/null. A child
+    // in a session of its own is out of reach of the signals the host's
+    // terminal sends to the host's group.
+    bool Prepare(const std::string& stdoutPath, int stdinFd = -1, bool ownSession = false)
     {
         if (!m_actionsReady || !m_attrReady) {
             return false;
@@ -54,12 +55,15 @@ public:
         // children (LibreOffice runs as a script, a launcher and the office).
         // The host's signal mask and the descriptors it left inheritable are
         // none of the child's business.
-        return posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                     POSIX_SPAWN_SETSIGDEF) == 0 &&
+        const short group = ownSession ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
+        const int in = stdinFd >= 0 ? posix_spawn_file_actions_adddup2(&m_actions, stdinFd, STDIN_FILENO)
+                                    : posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null",
+                                                                       O_RDONLY, 0);
+        return in == 0 &&
+               posix_spawnattr_setflags(&m_attr, group | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0 &&
                posix_spawnattr_setpgroup(&m_attr, 0) == 0 &&
                posix_spawnattr_setsigmask(&m_attr, &none) == 0 &&
                posix_spawnattr_setsigdefault(&m_attr, &defaults) == 0 &&
-               posix_spawn_file_actions_addopen(&m_actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
                posix_spawn_file_actions_addopen(&m_actions, STDOUT_FILENO, out,
                                                 O_WRONLY | O_CREAT | O_TRUNC, 0600) == 0 &&
                posix_spawn_file_actions_addopen(&m_actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
@@ -130,37 +134,6 @@ bool WaitForEnd(pid_t pid, std::chrono::milliseconds limit, siginfo_t& info)
     }
 }
 
-// The process groups of the converters running now. A host that ends while a
-// conversion runs (the viewer closed in the middle of one) leaves the waiting
-// thread behind; the converters are ended with the host instead of running on
-// to their own end, which a document that hangs them would never reach.
-std::array<std::atomic<pid_t>, 32> g_runningGroups{};
-
-struct EndRunningGroupsAtExit {
-    ~EndRunningGroupsAtExit()
-    {
-        for (std::atomic<pid_t>& group : g_runningGroups) {
-            const pid_t pid = group.exchange(0);
-            if (pid > 0) {
-                kill(-pid, SIGKILL);
-            }
-        }
-    }
-} g_endRunningGroupsAtExit;
-
-// The slot `pid` was noted in; null when all are taken (that child is then
-// only ended by its time limit, as before the host ends).
-std::atomic<pid_t>* NoteRunning(pid_t pid)
-{
-    for (std::atomic<pid_t>& group : g_runningGroups) {
-        pid_t expected = 0;
-        if (group.compare_exchange_strong(expected, pid)) {
-            return &group;
-        }
-    }
-    return nullptr;
-}
-
 void Reap(pid_t pid)
 {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -168,6 +141,49 @@ void Reap(pid_t pid)
 }
 
 }  // namespace
+
+HostEndGuard::HostEndGuard(pid_t group, const std::vector<std::string>& leftovers)
+{
+    // The group is killed until it is empty: a member may start another
+    // process between two signals. Zombies keep a group alive until they are
+    // reaped, which an orphan's new parent may not do, so the wait has an end.
+    static constexpr const char* kScript =
+        "read -r _\n"
+        "i=0\n"
+        "while [ \"$1\" -gt 0 ] && kill -s KILL -- \"-$1\" 2>/dev/null && [ \"$i\" -lt 200 ]; do\n"
+        "    i=$((i + 1)); sleep 0.05\n"
+        "done\n"
+        "shift\n"
+        "chmod -R u+rwx -- \"$@\" 2>/dev/null\n"
+        "rm -rf -- \"$@\"\n";
+    int lifeline[2];
+    if (pipe2(lifeline, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::vector<std::string> arguments = {"/bin/sh", "-c", kScript, "docvert-guard", std::to_string(group)};
+    arguments.insert(arguments.end(), leftovers.begin(), leftovers.end());
+    std::vector<std::string> environment = {"PATH=/usr/bin:/bin"};
+    std::vector<char*> argp = PointersTo(arguments);
+    std::vector<char*> envp = PointersTo(environment);
+    SpawnSetup setup;
+    if (setup.Prepare("", lifeline[0], true) &&
+        posix_spawn(&m_pid, argp.front(), setup.actions(), setup.attr(), argp.data(), envp.data()) == 0) {
+        m_lifeline = lifeline[1];
+    } else {
+        m_pid = -1;
+        close(lifeline[1]);
+    }
+    close(lifeline[0]);
+}
+
+HostEndGuard::~HostEndGuard()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        close(m_lifeline);
+        Reap(m_pid);
+    }
+}
 
 ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& options)
 {
@@ -189,19 +205,20 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
         return result;
     }
 
-    std::atomic<pid_t>* const noted = NoteRunning(pid);
     siginfo_t info;
-    if (!WaitForEnd(pid, options.timeLimit, info)) {
-        result.outcome = ChildOutcome::TimedOut;
-    } else if (info.si_code == CLD_EXITED) {
-        result.outcome = ChildOutcome::Exited;
-        result.exitCode = info.si_status;
-    } else {
-        result.outcome = ChildOutcome::Signalled;
-    }
-    kill(-pid, SIGKILL);
-    if (noted != nullptr) {
-        noted->store(0);
+    {
+        // Stopped before the child is reaped: until then the group's number
+        // cannot be given to anyone else.
+        const HostEndGuard guard(pid, options.removeIfHostEnds);
+        if (!WaitForEnd(pid, options.timeLimit, info)) {
+            result.outcome = ChildOutcome::TimedOut;
+        } else if (info.si_code == CLD_EXITED) {
+            result.outcome = ChildOutcome::Exited;
+            result.exitCode = info.si_status;
+        } else {
+            result.outcome = ChildOutcome::Signalled;
+        }
+        kill(-pid, SIGKILL);
     }
     Reap(pid);
     return result;

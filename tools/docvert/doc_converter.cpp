@@ -1,17 +1,13 @@
 #include "tools/docvert/doc_converter.h"
 
 #include <glib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <set>
+#include <cstdio>
 #include <memory>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "tools/docvert/child_process.h"
@@ -30,7 +26,24 @@ struct GFree {
 };
 using GText = std::unique_ptr<char, GFree>;
 
-constexpr std::string_view kInputName = "document.doc";
+// The working copy's name when the document's own cannot be used.
+constexpr std::string_view kFallbackName = "document.doc";
+constexpr std::size_t kLongestName = 120;  // bytes; well inside any file system's limit
+
+// The document shows its file name where it has a FILENAME field, so the
+// working copy keeps the source's name, when that is a plain one: readable
+// text, no control characters, not starting with "-" or "." (an option or a
+// hidden file to a converter), of bounded length.
+std::string WorkingCopyName(const fs::path& source)
+{
+    const std::string name = source.filename().string();
+    const bool plain = !name.empty() && name.size() <= kLongestName && name.front() != '-' && name.front() != '.' &&
+                       g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr) &&
+                       std::none_of(name.begin(), name.end(), [](char c) {
+                           return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+                       });
+    return plain ? name : std::string(kFallbackName);
+}
 
 enum class SourceKind { Document, Archive, Refused };
 
@@ -85,77 +98,34 @@ std::string FileUrl(const fs::path& path)
 
 bool NonEmptyFile(const fs::path& path, std::string& bytes) { return ReadWholeFile(path, bytes) && !bytes.empty(); }
 
-// The office opens its single-instance socket in /tmp whatever TMPDIR says,
-// and leaves it there when it is killed or crashes. A socket that appeared
-// while our office ran and that nobody listens on any more is that leftover.
-class OfficeSocketSweeper {
-public:
-    OfficeSocketSweeper() : m_before(List()) {}
-    ~OfficeSocketSweeper()
-    {
-        std::vector<fs::path> fresh;
-        for (const fs::path& socket : List()) {
-            if (m_before.count(socket) == 0) {
-                fresh.push_back(socket);
-            }
-        }
-        // A killed office closes its socket only once the kernel has ended it,
-        // a moment after the signal; a live one of somebody else never does.
-        for (int attempt = 0; attempt < 40 && !fresh.empty(); ++attempt) {
-            std::erase_if(fresh, [](const fs::path& socket) {
-                if (Listening(socket)) {
-                    return false;
-                }
-                std::error_code ec;
-                fs::remove(socket, ec);
-                return true;
-            });
-            if (!fresh.empty()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-        }
+// The office's single-instance socket: it opens it in /tmp whatever TMPDIR
+// says, and leaves it there when it is killed. Its name is made from the
+// profile's URL: "OSL_PIPE_<uid>_SingleOfficeIPC_" and the MD5 digest of the
+// URL's UTF-16 code units, each byte in hex without leading zeros.
+fs::path OfficeSocketOf(const std::string& profileUrl)
+{
+    glong units = 0;
+    gunichar2* utf16 = g_utf8_to_utf16(profileUrl.c_str(), -1, nullptr, &units, nullptr);
+    if (utf16 == nullptr) {
+        return {};
     }
-    OfficeSocketSweeper(const OfficeSocketSweeper&) = delete;
-    OfficeSocketSweeper& operator=(const OfficeSocketSweeper&) = delete;
-
-private:
-    static std::set<fs::path> List()
-    {
-        const std::string prefix = "OSL_PIPE_" + std::to_string(getuid()) + "_";
-        std::set<fs::path> sockets;
-        std::error_code ec;
-        for (auto it = fs::directory_iterator("/tmp", ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            std::error_code ignored;
-            if (it->path().filename().string().rfind(prefix, 0) == 0 && it->is_socket(ignored)) {
-                sockets.insert(it->path());
-            }
-        }
-        return sockets;
+    GChecksum* md5 = g_checksum_new(G_CHECKSUM_MD5);
+    g_checksum_update(md5, reinterpret_cast<const guchar*>(utf16), static_cast<gssize>(static_cast<gsize>(units) * sizeof(gunichar2)));
+    g_free(utf16);
+    std::array<guint8, 16> digest{};
+    gsize length = digest.size();
+    g_checksum_get_digest(md5, digest.data(), &length);
+    g_checksum_free(md5);
+    std::string name = "OSL_PIPE_" + std::to_string(getuid()) + "_SingleOfficeIPC_";
+    for (gsize i = 0; i < length; ++i) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%x", digest[i]);
+        name += hex;
     }
+    return fs::path("/tmp") / name;
+}
 
-    static bool Listening(const fs::path& socketPath)
-    {
-        sockaddr_un address{};
-        const std::string text = socketPath.string();
-        if (text.size() >= sizeof address.sun_path) {
-            return true;  // cannot tell; leave it alone
-        }
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            return true;
-        }
-        const bool refused = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-                             errno == ECONNREFUSED;
-        close(fd);
-        return !refused;
-    }
-
-    std::set<fs::path> m_before;
-};
-
-std::optional<std::string> RunOffice(const fs::path& work, const DocConverterPrograms& programs)
+std::optional<std::string> RunOffice(const fs::path& work, const fs::path& input, const DocConverterPrograms& programs)
 {
     std::error_code ec;
     const fs::path profile = work / "office-profile";
@@ -164,18 +134,30 @@ std::optional<std::string> RunOffice(const fs::path& work, const DocConverterPro
     if (!fs::create_directory(profile, ec) || !fs::create_directory(out, ec) || !fs::create_directory(scratch, ec)) {
         return std::nullopt;
     }
+    const std::string profileUrl = FileUrl(profile);
+    const fs::path socket = OfficeSocketOf(profileUrl);
     ChildOptions options;
     options.timeLimit = programs.officeTimeLimit;
     // The office's own scratch files land in our folder and go with it.
     options.environment = {"TMPDIR=" + scratch.string()};
-    const OfficeSocketSweeper sweeper;
+    options.removeIfHostEnds = {work.string()};
+    if (!socket.empty()) {
+        options.removeIfHostEnds.push_back(socket.string());
+    }
     const ChildResult result = RunChild(
         {programs.office, "--headless", "--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck",
-         "-env:UserInstallation=" + FileUrl(profile), "--convert-to", "html:HTML (StarWriter):EmbedImages",
-         "--outdir", out.string(), (work / kInputName).string()},
+         "-env:UserInstallation=" + profileUrl, "--convert-to", "html:HTML (StarWriter):EmbedImages", "--outdir",
+         out.string(), input.string()},
         options);
+    // The office has ended (or was killed with its group), and nobody else
+    // uses a profile of ours.
+    if (!socket.empty()) {
+        unlink(socket.c_str());
+    }
     std::string html;
-    if (!result.Succeeded() || !NonEmptyFile(out / "document.html", html)) {
+    fs::path page = out / input.filename();
+    page.replace_extension(".html");
+    if (!result.Succeeded() || !NonEmptyFile(page, html)) {
         return std::nullopt;
     }
     return KeepParagraphAlignment(html);
@@ -230,7 +212,7 @@ std::string EmbedWvPictures(const std::string& html, const fs::path& folder)
     });
 }
 
-std::optional<std::string> RunWvHtml(const fs::path& work, const DocConverterPrograms& programs)
+std::optional<std::string> RunWvHtml(const fs::path& work, const fs::path& input, const DocConverterPrograms& programs)
 {
     std::error_code ec;
     const fs::path out = work / "wv-out";
@@ -240,9 +222,9 @@ std::optional<std::string> RunWvHtml(const fs::path& work, const DocConverterPro
     ChildOptions options;
     options.timeLimit = programs.wvHtmlTimeLimit;
     options.environment = {"TMPDIR=" + work.string()};
+    options.removeIfHostEnds = {work.string()};
     const ChildResult result =
-        RunChild({programs.wvHtml, "--targetdir=" + out.string(), (work / kInputName).string(), "document.html"},
-                 options);
+        RunChild({programs.wvHtml, "--targetdir=" + out.string(), input.string(), "document.html"}, options);
     std::string html;
     if (!result.Succeeded() || !NonEmptyFile(out / "document.html", html)) {
         return std::nullopt;
@@ -250,13 +232,14 @@ std::optional<std::string> RunWvHtml(const fs::path& work, const DocConverterPro
     return DeclareUtf8(EmbedWvPictures(html, out));
 }
 
-std::optional<std::string> RunAntiword(const fs::path& work, const DocConverterPrograms& programs)
+std::optional<std::string> RunAntiword(const fs::path& work, const fs::path& input, const DocConverterPrograms& programs)
 {
     ChildOptions options;
+    options.removeIfHostEnds = {work.string()};
     options.timeLimit = programs.antiwordTimeLimit;
     options.stdoutPath = (work / "antiword.txt").string();
     const ChildResult result =
-        RunChild({programs.antiword, "-m", "UTF-8.txt", "-w", "0", (work / kInputName).string()}, options);
+        RunChild({programs.antiword, "-m", "UTF-8.txt", "-w", "0", input.string()}, options);
     std::string text;
     if (!result.Succeeded() || !NonEmptyFile(options.stdoutPath, text) ||
         !g_utf8_validate_len(text.data(), text.size(), nullptr)) {
@@ -298,16 +281,22 @@ std::optional<DocConversion> ConvertDocToHtml(const fs::path& source, const DocC
                     : std::nullopt;
     }
     TempFolder work;
-    if (!work.valid() || !WriteWholeFile(work.path() / kInputName, bytes)) {
+    if (!work.valid()) {
         return std::nullopt;
     }
-    if (std::optional<std::string> html = RunOffice(work.path(), programs)) {
+    // The folder goes with a host that ends while no converter runs, too.
+    const HostEndGuard folderGuard(0, {work.path().string()});
+    const fs::path input = work.path() / WorkingCopyName(source);
+    if (!WriteWholeFile(input, bytes)) {
+        return std::nullopt;
+    }
+    if (std::optional<std::string> html = RunOffice(work.path(), input, programs)) {
         return DocConversion{std::move(*html), DocConverterKind::Office};
     }
-    if (std::optional<std::string> html = RunWvHtml(work.path(), programs)) {
+    if (std::optional<std::string> html = RunWvHtml(work.path(), input, programs)) {
         return DocConversion{std::move(*html), DocConverterKind::WvHtml};
     }
-    if (std::optional<std::string> html = RunAntiword(work.path(), programs)) {
+    if (std::optional<std::string> html = RunAntiword(work.path(), input, programs)) {
         return DocConversion{std::move(*html), DocConverterKind::Antiword};
     }
     return std::nullopt;

@@ -1,5 +1,6 @@
 // The viewer program's start-up: refuse a command line the pipeline cannot
 // run with, otherwise show the viewer window until it closes.
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -61,5 +62,11 @@ int main(int argc, char** argv)
     // options: a title such as "--gtk-module=..." must not load a library.
     static char* toolkitArgv[] = {argv[0], nullptr};
     int toolkitArgc = 1;
-    return wxEntry(toolkitArgc, toolkitArgv);
+    const int status = wxEntry(toolkitArgc, toolkitArgv);
+    // The window has closed. The detached worker may still be downloading or
+    // converting and uses the process-wide objects (code-page tables, the
+    // conversion library's), so none is destroyed: the process ends here and
+    // takes the worker with it. A running converter is ended by its guard.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
