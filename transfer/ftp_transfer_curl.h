@@ -56,6 +56,8 @@ public:
     // to g_hProgressWnd. FALSE on any failure, also when the server sends more
     // than m_nMaxDownloadBytes; received bytes (up to that bound) stay on disk.
     BOOL DownloadFile(CString url, CString localPath) override;
+    // The same without progress messages, bounded by maxBytes as well.
+    BOOL DownloadSmallFile(CString url, CString localPath, std::int64_t maxBytes) override;
 
     // "/" + g_strUploadRoot + "/" + m_strDatedDir + "/"
     CString GetDatedDir() override;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "platform/install_lock.h"
 #include "platform/module_path.h"
@@ -16,6 +17,7 @@
 #include "platform/types.h"
 #include "platform/window.h"
 #include "transfer/ftp_transfer.h"
+#include "updater/install/minisign.h"
 #include "updater/workflow/update_journal.h"
 #include "updater/workflow/update_window.h"
 
@@ -103,6 +105,10 @@ private:
     void MessageBox(const CString& text, const CString& caption);
     bool DownloadAndUnpack();
     void ReportFailedDownload();
+    // The downloaded archive against its signature (see update_signature.h).
+    // `digest`: the archive's hash taken as it arrived, when complete.
+    bool VerifyArchive(const CString& remotePath, const CString& archivePath,
+                       const std::optional<minisign::Digest>& digest);
     void RestartProduct();
     void FinishWorker();
     // Undoes or finishes an update a crash cut short; false when an unfinished
@@ -114,6 +120,9 @@ private:
     platform::InstallLock m_installLock;
     CUpdateJournal m_journal;
     bool m_bStartPending = false;
+    // The archive arrived but failed its signature check: the failure message
+    // says so instead of blaming the download.
+    bool m_bPackageUnverified = false;
     std::atomic<int> m_nModalResult{0};
     std::mutex m_workerMutex;
     std::condition_variable m_workerDone;

@@ -12,6 +12,7 @@
 #include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
 #include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_signature.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ constexpr char16_t kCaptionFailed[] = u"升级失败";
 constexpr char16_t kCaptionSucceeded[] = u"升级成功";
 constexpr char16_t kTextPatchFailed[] = u"数据库更新失败：";
 constexpr char16_t kTextDownloadFailed[] = u"升级包下载或解压失败，请稍后再试！";
+constexpr char16_t kTextNotVerified[] = u"升级包无法验证，未做任何更改，请稍后再试！";
 constexpr char16_t kTextSucceeded[] = u"您已经成功升级到最新版本";
 
 void RemoveWorkDirectories()
@@ -111,10 +113,14 @@ bool CMyUpdateDlg::DownloadAndUnpack()
     // interrupted run would corrupt this one.
     platform::DeleteFileW(archivePath);
     g_hProgressWnd = m_pWindow != nullptr ? m_pWindow->GetSafeHwnd() : nullptr;
+    CDownloadDigest digest;
+    g_pDownloadObserver = &digest;
     const bool downloaded = m_transfer.DownloadFile(remotePath, archivePath) != FALSE;
+    g_pDownloadObserver = nullptr;
     CUpdateJournal::Checkpoint();
+    m_bPackageUnverified = downloaded && !VerifyArchive(remotePath, archivePath, digest.DigestOf(archivePath));
     const bool unpacked =
-        downloaded && m_journal.SetPhase(JournalPhase::Unpacking) && UnpackArchive(archivePath, m_strInstallDir, &m_journal);
+        downloaded && !m_bPackageUnverified && m_journal.SetPhase(JournalPhase::Unpacking) && UnpackArchive(archivePath, m_strInstallDir, &m_journal);
     platform::DeleteFileW(archivePath);
     CUpdateJournal::Checkpoint();
     return unpacked;
@@ -125,9 +131,24 @@ void CMyUpdateDlg::ReportFailedDownload()
     // Every file gets its old content back and the fetched manifest goes, so
     // the old product can run and the next start offers the update again.
     m_journal.RollBack();
-    MessageBox(kTextDownloadFailed, kCaptionFailed);
+    MessageBox(m_bPackageUnverified ? kTextNotVerified : kTextDownloadFailed, kCaptionFailed);
     m_bCancelLocked = false;
     RestartProduct();
+}
+
+bool CMyUpdateDlg::VerifyArchive(const CString& remotePath, const CString& archivePath,
+                                 const std::optional<minisign::Digest>& digest)
+{
+    // Read again rather than kept from the check: it is the same file, and an
+    // update never replaces it before this point.
+    std::string why;
+    if (VerifyDownload(LoadPinnedKey(m_strInstallDir), m_transfer, remotePath, archivePath,
+                       ExpectedTrustedComment(m_nProduct, g_strNewVersion, UPDATE_ARCHIVE_FILE),
+                       digest ? &*digest : nullptr, &why)) {
+        return true;
+    }
+    ReportVerificationFailure("the update package is not verified, nothing was installed", why);
+    return false;
 }
 
 void CMyUpdateDlg::InstallUpdate()
