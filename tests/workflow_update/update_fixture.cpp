@@ -145,6 +145,11 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_productCode(opti
                                               "--update-dir", content.string(),
                                               "--out", (m_root.path() / "server").string()};
     serverCommand.insert(serverCommand.end(), login.begin(), login.end());
+    if (options.signedUpdate) {
+        EXPECT_EQ(RunAndWait({PublishTool(), "keygen", "--out", KeysFolder().string(), "--no-password"}), 0);
+        std::filesystem::copy_file(KeysFolder() / "MorvexUpdate.pub", Install() / "MorvexUpdate.pub");
+        serverCommand.insert(serverCommand.end(), {"--sign", (KeysFolder() / "MorvexUpdate.key").string()});
+    }
     EXPECT_EQ(RunAndWait(serverCommand), 0) << "publishing the update failed";
     std::vector<std::string> installedCommand = {PublishTool(), "installed", "--code", options.productCode,
                                                  "--version", options.installedVersion,

@@ -65,6 +65,9 @@ struct UpdateSceneOptions {
     // almost nothing); 0: none.
     std::size_t zeroFileBytes = 0;
     testsupport::FtpServerOptions server;
+    // Published with --sign by a fresh key pair (KeysFolder(), no password)
+    // whose public key is installed beside the program.
+    bool signedUpdate = false;
 };
 
 class UpdateScene {
@@ -76,6 +79,8 @@ public:
     std::filesystem::path ServerFolder() const;  // .../update/<code>
     std::filesystem::path WorkDir() const { return m_root.path() / "cwd"; }
     std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
+    // MorvexUpdate.pub and MorvexUpdate.key of a signed update.
+    std::filesystem::path KeysFolder() const { return m_root.path() / "keys"; }
 
     // Makes a dialog over the installation, as the program at Install()/MorvexUpdate.
     std::unique_ptr<CMyUpdateDlg> MakeDialog();
