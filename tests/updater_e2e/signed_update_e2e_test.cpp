@@ -11,6 +11,7 @@
 #include "platform/named_event.h"
 #include "support/temp_dir.h"
 #include "updater/install/minisign.h"
+#include "updater/workflow/manifest.h"
 #include "updater_e2e/program_run.h"
 #include "updater_e2e/x11_screen.h"
 #include "workflow_update/script_tools.h"
@@ -19,6 +20,7 @@
 namespace {
 
 using testsupport::ReadFileBytes;
+using testsupport::U16;
 using testsupport::WriteFileBytes;
 
 // Every file below the installation, by relative path, with its size and hash;
@@ -179,6 +181,40 @@ TEST_F(SignedUpdateProgram, AnArchiveThatFailsItsSignatureChangesNothing)
         EXPECT_NE(ReadFileBytes(m_stderr).find("the update package is not verified"), std::string::npos)
             << ReadFileBytes(m_stderr);
     }
+}
+
+TEST_F(SignedUpdateProgram, ANewKeyInASignedUpdateCountsFromTheNextUpdateOn)
+{
+    if (!HaveDisplay()) {
+        GTEST_SKIP() << "needs a display (ctest runs under xvfb-run -a)";
+    }
+    testsupport::TempDir newKeys;
+    ASSERT_EQ(RunAndWait({PublishTool(), "keygen", "--out", newKeys.path().string(), "--no-password"}), 0);
+    UpdateSceneOptions options;
+    options.signedUpdate = true;
+    options.newPublicKey = ReadFileBytes(newKeys.path() / "MorvexUpdate.pub");
+    UpdateScene scene(options);
+    auto run = Start(scene, true);
+    ConfirmAndClose(*run, "升级成功");
+    ASSERT_EQ(scene.InstalledVersion(), "1.0.0.12");
+    EXPECT_EQ(ReadFileBytes(scene.Install() / "MorvexUpdate.pub"), options.newPublicKey);
+
+    // The next update, signed by the new key, is offered; the old key's
+    // signature no longer counts.
+    std::filesystem::create_directories(newKeys.path() / "content");
+    WriteFileBytes(newKeys.path() / "content" / "readme.txt", "next");
+    ASSERT_EQ(RunAndWait({PublishTool(), "server", "--code", "zt_e", "--version", "1.0.0.13", "--host",
+                          scene.Server().hostPort(), "--user", scene.Server().user(), "--password",
+                          scene.Server().password(), "--update-dir", (newKeys.path() / "content").string(),
+                          "--out", scene.ServerFolder().parent_path().parent_path().string(), "--sign",
+                          (newKeys.path() / "MorvexUpdate.key").string()}),
+              0);
+    EXPECT_NE(scene.MakeDialog()->CheckForUpdate(), FALSE) << "signed by the new key";
+    DiscardNewManifest(U16((scene.Install() / "").string()));
+    WriteFileBytes(scene.ServerFolder() / "version.ini.minisig",
+                   SignFile(SecretKeyIn(scene.KeysFolder() / "MorvexUpdate.key"), scene.ServerFolder() / "version.ini",
+                            "morvex code=zt_e version=1.0.0.13 file=version.ini"));
+    EXPECT_EQ(scene.MakeDialog()->CheckForUpdate(), FALSE) << "signed by the replaced key";
 }
 
 TEST_F(SignedUpdateProgram, AManifestWithoutItsSignatureIsNoUpdate)

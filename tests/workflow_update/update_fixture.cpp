@@ -134,6 +134,9 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_productCode(opti
     }
     testsupport::WriteFileBytes(content / "docs" / "readme.txt", "version " + options.offeredVersion);
     testsupport::WriteFileBytes(content / "payload.bin", PseudoRandomBytes(1 << 20));
+    if (!options.newPublicKey.empty()) {
+        testsupport::WriteFileBytes(content / "MorvexUpdate.pub", options.newPublicKey);
+    }
     if (options.zeroFileBytes > 0) {
         testsupport::WriteFileBytes(content / "zeros.bin", std::string(options.zeroFileBytes, '\0'));
     }

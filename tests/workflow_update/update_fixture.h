@@ -68,6 +68,8 @@ struct UpdateSceneOptions {
     // Published with --sign by a fresh key pair (KeysFolder(), no password)
     // whose public key is installed beside the program.
     bool signedUpdate = false;
+    // Not empty: the update brings this file as its "MorvexUpdate.pub".
+    std::string newPublicKey;
 };
 
 class UpdateScene {
