@@ -13,7 +13,7 @@ PACKAGES=(
   # conversion back ends used by the conversion library
   libreoffice-writer-nogui wv antiword
   # test and demo peers: FTP servers, archive and database tools, a display
-  python3-pyftpdlib python3-openssl vsftpd zip unzip sqlite3 curl minisign
+  python3-pyftpdlib python3-openssl openssl vsftpd zip unzip sqlite3 curl minisign
   xvfb xauth xdotool x11-apps x11-utils imagemagick dbus-x11
   # fonts for the Chinese texts
   fonts-wqy-microhei fonts-noto-cjk

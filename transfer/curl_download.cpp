@@ -213,6 +213,7 @@ void SetCommonTransferOptions(CURL* handle, std::string_view url, const CurlTran
     if (options.tls) {
         // Refused rather than sent in the clear when the server offers no TLS.
         curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(handle, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
         if (!options.caFile.empty()) {
