@@ -276,9 +276,20 @@ def main(argv):
 
     handler = ScriptedHandler
     if args.tls:
-        from pyftpdlib.handlers import TLS_FTPHandler
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+        class HandshakingDTPHandler(TLS_DTPHandler):
+            """pyftpdlib closes a data connection that turns readable before
+            the transfer command; a client's TLS handshake, sent as soon as it
+            connects, does exactly that. Stay readable while it runs."""
+
+            def readable(self):
+                if self._ssl_accepting or self._ssl_want_read:
+                    return True
+                return super().readable()
 
         class TlsScriptedHandler(TLS_FTPHandler, ScriptedHandler):
+            dtp_handler = HandshakingDTPHandler
             certfile = args.tls[0]
             keyfile = args.tls[1]
             tls_control_required = True

@@ -91,11 +91,7 @@ protected:
     CFtpTransfer_Curl m_transfer;
 };
 
-// Disabled: the test server's TLS data connections (pyftpdlib 1.5.7 with
-// python3-openssl 23 on this system) reset every client handshake, the curl
-// command's as well as ours, so a whole TLS download cannot be shown with it
-// yet. The two refusals below do not need a data connection.
-TEST_F(TlsCheck, DISABLED_TheServersOwnCertificateProtectsTheSession)
+TEST_F(TlsCheck, TheServersOwnCertificateProtectsTheSession)
 {
     auto server = Serve(true);
     EXPECT_NE(Check("right"), FALSE);
