@@ -3,9 +3,12 @@
 // changed, never a fall back to clear text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
@@ -13,6 +16,7 @@
 #include "transfer/ftp_transfer_curl.h"
 #include "updater/workflow/update_dlg.h"
 #include "workflow_update/script_tools.h"
+#include "workflow_update/update_fixture.h"
 
 namespace {
 
@@ -111,6 +115,52 @@ TEST_F(TlsCheck, AServerWithoutTlsIsNoUpdateAndGetsNoPassword)
     auto server = Serve(false);
     EXPECT_EQ(Check("right"), FALSE);
     EXPECT_EQ(server->countCommands("PASS"), 0u) << "no fall back to clear text";
+}
+
+}  // namespace
+
+namespace {
+
+bool HasCall(const std::vector<std::string>& calls, const std::string& call)
+{
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+TEST(TlsUpdate, ASignedUpdateOverTlsInstalls)
+{
+    UpdateSceneOptions options;
+    options.tls = true;
+    options.signedUpdate = true;
+    UpdateScene scene(options);
+    auto dlg = scene.MakeDialog();
+    scene.RunToTheEnd(*dlg);
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.12");
+    EXPECT_GE(scene.Server().countCommands("PROT P"), 4u) << "manifest, archive and both signatures";
+    EXPECT_EQ(scene.Server().countCommands("AUTH TLS"), scene.Server().countCommands("USER "));
+}
+
+TEST(TlsUpdate, ADownloadThatMeetsAnotherCertificateFailsAndChangesNothing)
+{
+    UpdateSceneOptions options;
+    options.tls = true;
+    UpdateScene scene(options);
+    auto dlg = scene.MakeDialog();
+    dlg->OnInitDialog();
+    ASSERT_FALSE(dlg->HasEnded()) << "the check over TLS offers the update";
+
+    // Between the check and the download someone else answers for the server.
+    TempDir other;
+    MakeCertificate(other.path());
+    std::filesystem::copy_file(other.path() / "cert.pem", scene.Install() / "MorvexUpdate.ca.pem",
+                               std::filesystem::copy_options::overwrite_existing);
+    dlg->AttachWindow(&scene.Window());
+    ASSERT_TRUE(dlg->WaitForWorker(std::chrono::minutes(2)));
+    EXPECT_TRUE(HasCall(scene.Window().Calls(), "box 升级失败|升级包下载或解压失败，请稍后再试！"));
+    EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
+    EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "payload.bin"));
+    g_bFtpTls = false;
+    g_strFtpCaFile.clear();
 }
 
 }  // namespace

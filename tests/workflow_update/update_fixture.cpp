@@ -126,7 +126,18 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_productCode(opti
     for (const char* folder : {"install", "cwd", "bin", "server", "content/ini", "content/docs"}) {
         std::filesystem::create_directories(m_root.path() / folder);
     }
-    m_server = std::make_unique<testsupport::FtpServer>(m_root.path() / "server", options.server);
+    testsupport::FtpServerOptions serverOptions = options.server;
+    if (options.tls) {
+        std::filesystem::create_directories(TlsFolder());
+        EXPECT_EQ(RunAndWait({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                              (TlsFolder() / "key.pem").string(), "-out", (TlsFolder() / "cert.pem").string()}),
+                  0);
+        serverOptions.tlsCertificate = (TlsFolder() / "cert.pem").string();
+        serverOptions.tlsKey = (TlsFolder() / "key.pem").string();
+        std::filesystem::copy_file(TlsFolder() / "cert.pem", Install() / "MorvexUpdate.ca.pem");
+    }
+    m_server = std::make_unique<testsupport::FtpServer>(m_root.path() / "server", serverOptions);
 
     if (!options.scriptUtf8.empty()) {
         testsupport::WriteFileBytes(content / "ini" / "update.sql",
@@ -141,8 +152,11 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_productCode(opti
         testsupport::WriteFileBytes(content / "zeros.bin", std::string(options.zeroFileBytes, '\0'));
     }
 
-    const std::vector<std::string> login = {"--host", m_server->hostPort(), "--user", m_server->user(),
-                                            "--password", m_server->password()};
+    std::vector<std::string> login = {"--host", m_server->hostPort(), "--user", m_server->user(),
+                                      "--password", m_server->password()};
+    if (options.tls) {
+        login.emplace_back("--tls");
+    }
     std::vector<std::string> serverCommand = {PublishTool(), "server", "--code", options.productCode,
                                               "--version", options.offeredVersion,
                                               "--update-dir", content.string(),

@@ -68,6 +68,9 @@ struct UpdateSceneOptions {
     // Published with --sign by a fresh key pair (KeysFolder(), no password)
     // whose public key is installed beside the program.
     bool signedUpdate = false;
+    // Served over FTP with TLS only (a certificate made for the scene in
+    // TlsFolder(), installed as "MorvexUpdate.ca.pem"); both manifests say tls=1.
+    bool tls = false;
     // Not empty: the update brings this file as its "MorvexUpdate.pub".
     std::string newPublicKey;
 };
@@ -83,6 +86,8 @@ public:
     std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
     // MorvexUpdate.pub and MorvexUpdate.key of a signed update.
     std::filesystem::path KeysFolder() const { return m_root.path() / "keys"; }
+    // cert.pem and key.pem of a TLS scene.
+    std::filesystem::path TlsFolder() const { return m_root.path() / "tls"; }
 
     // Makes a dialog over the installation, as the program at Install()/MorvexUpdate.
     std::unique_ptr<CMyUpdateDlg> MakeDialog();
