@@ -14,7 +14,7 @@
 //    its messages at once, so that the figure is the sequence's own.
 // 3. The cost of signed updates: the large update again with a pinned key and
 //    signed files (the archive is hashed as it arrives), next to the unsigned
-//    run of part 2, and what hashing the archive afterwards from disk would
+//    large run above, and what hashing the archive afterwards from disk would
 //    have cost instead.
 #include <fcntl.h>
 #include <spawn.h>

@@ -96,7 +96,10 @@ TEST_F(SignedUpdateProgram, SignedWithThePinnedKeyOrWithoutAnyKeyTheUpdateInstal
         EXPECT_EQ(Run(scene, "升级成功"), 0);
         EXPECT_EQ(scene.InstalledVersion(), "1.0.0.12");
         EXPECT_EQ(scene.PeopleInDatabase(), (std::vector<std::string>{"老员工", "新同事"}));
-        EXPECT_EQ(Err().find("the update source is not verified") == std::string::npos, pinned) << Err();
+        const std::string err = Err();
+        const std::size_t said = err.find("the update source is not verified");
+        EXPECT_EQ(said == std::string::npos, pinned) << err;
+        EXPECT_EQ(err.find("the update source is not verified", said + 1), std::string::npos) << "one line";
     }
 }
 

@@ -142,7 +142,7 @@ bool CMyUpdateDlg::VerifyArchive(const CString& remotePath, const CString& archi
     // Read again rather than kept from the check: it is the same file, and an
     // update never replaces it before this point.
     std::string why;
-    if (VerifyDownload(LoadPinnedKey(m_strInstallDir), m_transfer, remotePath, archivePath,
+    if (VerifyDownload(LoadPinnedKey(m_strInstallDir, false), m_transfer, remotePath, archivePath,
                        ExpectedTrustedComment(m_nProduct, g_strNewVersion, UPDATE_ARCHIVE_FILE),
                        digest ? &*digest : nullptr, &why)) {
         return true;
