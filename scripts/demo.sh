@@ -2,7 +2,9 @@
 # demo.sh: shows a whole update from start to finish.
 #
 # Sets the machine up, builds the updater and its helpers, publishes a demo
-# update on the bundled local FTP server (127.0.0.1 only), lays out a demo
+# update, signed with a fresh key (docs/signing.md), on the bundled local FTP
+# server (127.0.0.1 only) speaking FTP over TLS with a certificate made for
+# the demo (DEMO_TLS=0: clear text), lays out a demo
 # installation of the product "Zentora" in ./demo/ with the product running,
 # and runs MorvexUpdate there: in your display when DISPLAY is set (answer the
 # message box yourself), otherwise under a private X server (Xvfb) where the
@@ -38,9 +40,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+tls=${DEMO_TLS:-1}
+tls_server=()
+tls_publish=()
+if [ "$tls" = 1 ]; then
+  echo "== making the server's TLS certificate (demo/tls, for 127.0.0.1)"
+  mkdir -p "$demo/tls"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 7 -subj /CN=127.0.0.1 \
+    -addext subjectAltName=IP:127.0.0.1 -keyout "$demo/tls/key.pem" -out "$demo/tls/cert.pem" 2> /dev/null
+  tls_server=(--tls "$demo/tls/cert.pem" "$demo/tls/key.pem")
+  tls_publish=(--tls)
+fi
+
 echo "== starting the local FTP server"
 /usr/bin/python3 tests/ftp/ftpserver.py --root "$demo/server" --user demo --password morvex-demo \
-  --quiet > "$demo/ftp.out" 2> "$demo/ftp.err" &
+  "${tls_server[@]}" --quiet > "$demo/ftp.out" 2> "$demo/ftp.err" &
 server_pid=$!
 for _ in $(seq 1 100); do
   [ -s "$demo/ftp.out" ] && break
@@ -76,12 +90,25 @@ INSERT INTO release_log VALUES('1.0.0.2', '新增简历筛选功能');
 UPDATE settings SET value = '1.0.0.2' WHERE key = 'version';
 EOF
 login=(--host "127.0.0.1:$port" --user demo --password morvex-demo)
+echo "== making the team's signing key (demo/keys; no password, for the demo only)"
+"$build/bin/morvex-publish" keygen --out "$demo/keys" --no-password
 "$build/bin/morvex-publish" server --code zt_e --version 1.0.0.2 "${login[@]}" \
-  --update-dir "$demo/update" --out "$demo/server"
+  --update-dir "$demo/update" --out "$demo/server" --sign "$demo/keys/MorvexUpdate.key" "${tls_publish[@]}"
+echo "-- the minisign command agrees with the signatures:"
+for file in version.ini update.zip; do
+  minisign -V -p "$demo/keys/MorvexUpdate.pub" -m "$demo/server/update/zt_e/$file" | sed 's/^/   /'
+done
 
 echo "== laying out the installation in demo/install (Zentora 1.0.0.1)"
-"$build/bin/morvex-publish" installed --code zt_e --version 1.0.0.1 "${login[@]}" --out "$install_dir"
+"$build/bin/morvex-publish" installed --code zt_e --version 1.0.0.1 "${login[@]}" "${tls_publish[@]}" \
+  --out "$install_dir"
 cp "$build/bin/MorvexUpdate" "$build/bin/libMorvexUpdateUi.so" "$build/bin/Haltwick" "$install_dir/"
+# Pinning the key: from now on only updates signed by it are installed.
+cp "$demo/keys/MorvexUpdate.pub" "$install_dir/"
+# The team's private server: trust its certificate only.
+if [ "$tls" = 1 ]; then
+  cp "$demo/tls/cert.pem" "$install_dir/MorvexUpdate.ca.pem"
+fi
 write_product 1.0.0.1 "$install_dir/Zentora"
 sqlite3 "$install_dir/jo_db_local.db" <<'EOF'
 CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT);
@@ -138,6 +165,21 @@ fi
 sleep 1  # the restarted product notes its start
 
 echo
+echo "== transport"
+if [ "$tls" = 1 ]; then
+  echo "   FTP over TLS, certificate checked against demo/install/MorvexUpdate.ca.pem:"
+  grep -m 3 -E "^> AUTH TLS|^> PROT P|SSL certificate verify ok" "$demo/updater.log" | sed 's/^/   /' || true
+else
+  echo "   clear text (DEMO_TLS=0)"
+fi
+echo "== signature checks"
+if grep -q "not verified" "$demo/updater.log"; then
+  grep "not verified" "$demo/updater.log" | sed 's/^/   /'
+else
+  echo "   version.ini and update.zip were verified against demo/install/MorvexUpdate.pub"
+  echo "   (their signatures were fetched: $(grep -c 'RETR .*\.minisig' "$demo/updater.log") .minisig downloads in demo/updater.log)"
+fi
+
 echo "== what the update changed"
 echo "-- installed manifest: $(grep -m1 '^ver=' "$demo/version.ini.before") -> $(grep -m1 '^ver=' "$install_dir/version.ini")"
 echo "-- files in demo/install:"

@@ -15,7 +15,7 @@ seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD:-build-fuzz}
 timeout=${FUZZ_TIMEOUT:-30}
 rss=${FUZZ_RSS_MB:-2560}
-all=(fuzz_ini fuzz_descramble fuzz_compare_versions fuzz_archive fuzz_mht fuzz_viewer_args)
+all=(fuzz_ini fuzz_descramble fuzz_compare_versions fuzz_archive fuzz_mht fuzz_viewer_args fuzz_minisign)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 

@@ -9,13 +9,13 @@ PACKAGES=(
   googletest libgtest-dev
   # libraries
   libcurl4-openssl-dev libsqlite3-dev zlib1g-dev libminizip-dev
-  libwxgtk3.2-dev libwxgtk-webview3.2-dev libgmime-3.0-dev
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev libgmime-3.0-dev libsodium-dev
   # the viewer's native web view settings: content rules, keys
   libgtk-3-dev libwebkit2gtk-4.0-dev
   # conversion back ends used by the conversion library
   libreoffice-writer-nogui wv antiword
   # test and demo peers: FTP servers, archive and database tools, a display
-  python3-pyftpdlib vsftpd zip unzip sqlite3 curl
+  python3-pyftpdlib python3-openssl openssl vsftpd zip unzip sqlite3 curl minisign
   xvfb xauth xdotool x11-apps x11-utils imagemagick dbus-x11
   # packages: dependencies computed from the binaries, and the packages' checker
   dpkg-dev lintian

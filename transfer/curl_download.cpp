@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include "platform/curl_verbose.h"
 #include "platform/files.h"
@@ -145,7 +146,32 @@ struct BoundedFile {
     std::FILE* file;
     curl_off_t maxBytes;  // zero or less: no bound
     curl_off_t received = 0;
+    CDownloadObserver* observer = nullptr;
 };
+
+// Shows the observer what a resumed download's file already holds; false
+// when the file cannot be read back (the download then fails).
+bool ObserveExistingPart(std::FILE* file, curl_off_t length, CDownloadObserver* observer)
+{
+    if (observer == nullptr || length == 0) {
+        return true;
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    std::vector<char> buffer(DOWNLOAD_BUFFER_BYTES);
+    curl_off_t left = length;
+    while (left > 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<curl_off_t>(left, DOWNLOAD_BUFFER_BYTES));
+        const std::size_t got = std::fread(buffer.data(), 1, want, file);
+        if (got == 0) {
+            return false;
+        }
+        observer->OnDownloadBytes(buffer.data(), got);
+        left -= static_cast<curl_off_t>(got);
+    }
+    return std::fseek(file, 0, SEEK_END) == 0;
+}
 
 // WriteToFile for a BoundedFile: bytes beyond the download's bound are not
 // stored, and the short count makes libcurl end the transfer with a write
@@ -161,6 +187,9 @@ std::size_t WriteToBoundedFile(char* data, std::size_t size, std::size_t count, 
     }
     const std::size_t written = WriteToFile(data, size, items, bounded->file);
     bounded->received += static_cast<curl_off_t>(written * size);
+    if (bounded->observer != nullptr) {
+        bounded->observer->OnDownloadBytes(data, written * size);
+    }
     return written;
 }
 
@@ -212,6 +241,17 @@ void SetCommonTransferOptions(CURL* handle, std::string_view url, const CurlTran
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "ftp");
         curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "ftp");
     }
+    if (options.tls) {
+        // Refused rather than sent in the clear when the server offers no TLS.
+        curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(handle, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!options.caFile.empty()) {
+            curl_easy_setopt(handle, CURLOPT_CAINFO, options.caFile.c_str());
+            curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
+        }
+    }
     platform::SetVerboseWithoutPassword(handle);
 }
 
@@ -232,7 +272,11 @@ int CurlDownload(CURL* handle, const std::string& url, const std::string& localP
     curl_easy_setopt(handle, CURLOPT_USERPWD, options.credentials.c_str());
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectTimeout);
     curl_easy_setopt(handle, CURLOPT_RESUME_FROM_LARGE, resumeFrom);
-    BoundedFile bounded{file, options.maxBytes};
+    if (!ObserveExistingPart(file, resumeFrom, options.observer)) {
+        std::fclose(file);
+        return 0;
+    }
+    BoundedFile bounded{file, options.maxBytes, 0, options.observer};
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteToBoundedFile);
     // libcurl calls the relay about once a second even while nothing moves,
     // so a stalled download meets its deadline too.

@@ -44,6 +44,8 @@ constexpr curl_off_t DOWNLOAD_MAX_BYTES = curl_off_t{1} << 30;  // 1 GiB
 using DownloadProgressFunction = int (*)(void* user, double dlTotal, double dlNow, double ulTotal,
                                          double ulNow);
 
+class CDownloadObserver;
+
 // What differs between the programs' transfers.
 struct CurlTransferOptions {
     // "user:password" in code-page bytes (see CurlCredentials).
@@ -67,6 +69,12 @@ struct CurlTransferOptions {
     // FTP and nothing else, redirects included: any other scheme (file, http,
     // ...) fails before anything is read.
     bool ftpOnly = false;
+    // Downloads only: sees the file's bytes (see CDownloadObserver).
+    CDownloadObserver* observer = nullptr;
+    // FTP over explicit TLS with the server's certificate verified, against
+    // caFile only when it is set (native path), else the system's store.
+    bool tls = false;
+    std::string caFile;
 };
 
 // g_strFtpUser + ":" + g_strFtpPassword as libcurl wants it, in code-page bytes.

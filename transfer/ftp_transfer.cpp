@@ -1,5 +1,7 @@
 #include "transfer/ftp_transfer.h"
 
+#include <utility>
+
 CString g_strFtpServer;
 CString g_strFtpUser;
 CString g_strFtpPassword;
@@ -7,6 +9,9 @@ CString g_strUploadRoot;
 CString g_strCategoryRoot;
 CString g_strFtpPort;
 HWND g_hProgressWnd = nullptr;
+bool g_bFtpTls = false;
+std::string g_strFtpCaFile;
+CDownloadObserver* g_pDownloadObserver = nullptr;
 // No upload root has been created on the server yet in this run.
 bool g_bUploadRootPending = true;
 std::int64_t g_nDownloadFloorRate = DOWNLOAD_FLOOR_RATE;
@@ -29,6 +34,11 @@ BOOL CFtpTransfer::UploadToFolder(CString /*localPath*/, CString /*remoteName*/,
 }
 
 BOOL CFtpTransfer::DownloadFile(CString /*url*/, CString /*localPath*/) { return FALSE; }
+
+BOOL CFtpTransfer::DownloadSmallFile(CString url, CString localPath, std::int64_t /*maxBytes*/)
+{
+    return DownloadFile(std::move(url), std::move(localPath));
+}
 
 BOOL CFtpTransfer::DeleteRemoteFile(CString /*path*/) { return FALSE; }
 

@@ -187,6 +187,8 @@ CurlTransferOptions CFtpTransfer_Curl::TransferOptions() const
     options.port = PortFromText(g_strFtpPort);
     options.stallSeconds = m_nStallSeconds;
     options.maxBytes = m_nMaxDownloadBytes;
+    options.tls = g_bFtpTls;
+    options.caFile = g_strFtpCaFile;
     return options;
 }
 
@@ -216,6 +218,18 @@ BOOL CFtpTransfer_Curl::DownloadFile(CString url, CString localPath)
 {
     CurlTransferOptions options = TransferOptions();
     options.progress = OnDownloadProgress;
+    options.floorBytesPerSecond = static_cast<double>(g_nDownloadFloorRate);
+    options.deadlineMinSeconds = m_nDeadlineMinSeconds;
+    options.observer = g_pDownloadObserver;
+    return DownloadWithCurl(url, localPath, options);
+}
+
+BOOL CFtpTransfer_Curl::DownloadSmallFile(CString url, CString localPath, std::int64_t maxBytes)
+{
+    CurlTransferOptions options = TransferOptions();
+    if (maxBytes > 0 && (options.maxBytes <= 0 || maxBytes < options.maxBytes)) {
+        options.maxBytes = static_cast<curl_off_t>(maxBytes);
+    }
     options.floorBytesPerSecond = static_cast<double>(g_nDownloadFloorRate);
     options.deadlineMinSeconds = m_nDeadlineMinSeconds;
     return DownloadWithCurl(url, localPath, options);

@@ -58,6 +58,8 @@ public:
     // size at g_nDownloadFloorRate, at least m_nDeadlineMinSeconds); received
     // bytes (up to that bound) stay on disk.
     BOOL DownloadFile(CString url, CString localPath) override;
+    // The same without progress messages, bounded by maxBytes as well.
+    BOOL DownloadSmallFile(CString url, CString localPath, std::int64_t maxBytes) override;
 
     // "/" + g_strUploadRoot + "/" + m_strDatedDir + "/"
     CString GetDatedDir() override;

@@ -30,6 +30,11 @@ so that each test scripts the failure it needs:
   --command-log FILE    append every command line received (and "# connect" /
                         "# disconnect" per session) to FILE, flushed at once
 
+  --tls CERT KEY        FTP over explicit TLS (AUTH TLS) with this certificate
+                        and key (PEM files); clear-text sessions are refused
+                        (needs python3-openssl; the faults above then do not
+                        apply to data connections)
+
   --parent PID          end together with process PID: a test that dies in the
                         middle must not leave a server behind holding its
                         output open
@@ -258,6 +263,7 @@ def parse_arguments(argv):
     parser.add_argument("--extra-bytes", type=int, default=0)
     parser.add_argument("--endless", action="store_true")
     parser.add_argument("--command-log")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--parent", type=int, help="end when this process ends")
     parser.add_argument("--quiet", action="store_true", help="log warnings only")
     return parser.parse_args(argv)
@@ -305,7 +311,30 @@ def main(argv):
                                     and not args.extra_bytes and not args.endless
                                     and ScriptedHandler.use_sendfile)
 
-    server = FTPServer((args.host, args.port), ScriptedHandler)
+    handler = ScriptedHandler
+    if args.tls:
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+        class HandshakingDTPHandler(TLS_DTPHandler):
+            """pyftpdlib closes a data connection that turns readable before
+            the transfer command; a client's TLS handshake, sent as soon as it
+            connects, does exactly that. Stay readable while it runs."""
+
+            def readable(self):
+                if self._ssl_accepting or self._ssl_want_read:
+                    return True
+                return super().readable()
+
+        class TlsScriptedHandler(TLS_FTPHandler, ScriptedHandler):
+            dtp_handler = HandshakingDTPHandler
+            certfile = args.tls[0]
+            keyfile = args.tls[1]
+            tls_control_required = True
+            tls_data_required = True
+
+        handler = TlsScriptedHandler
+
+    server = FTPServer((args.host, args.port), handler)
 
     def stop(signum, frame):
         raise KeyboardInterrupt

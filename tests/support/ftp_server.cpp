@@ -34,6 +34,9 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
                                      "--command-log", commandLog,
                                      "--quiet",
                                      "--parent", std::to_string(getpid())};
+    if (!options.tlsCertificate.empty() && !options.tlsKey.empty()) {
+        args.insert(args.end(), {"--tls", options.tlsCertificate, options.tlsKey});
+    }
     if (options.dropAfterBytes >= 0) {
         args.insert(args.end(), {"--drop-after", std::to_string(options.dropAfterBytes)});
     }

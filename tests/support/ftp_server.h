@@ -54,6 +54,10 @@ struct FtpServerOptions {
     long long extraBytes = 0;
     // Every download goes on without end after the file's own bytes.
     bool endless = false;
+    // Both set: FTP over explicit TLS only, with this certificate and key (PEM
+    // files; see MakeTestCertificate).
+    std::string tlsCertificate;
+    std::string tlsKey;
 };
 
 class FtpServer {

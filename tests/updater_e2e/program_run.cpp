@@ -77,3 +77,13 @@ int ProgramRun::WaitForExit(double seconds)
     }
     return m_exited ? m_status : -1;
 }
+
+int ProgramRun::CloseWhenAllowed(const std::function<void()>& close, double seconds)
+{
+    int status = -1;
+    for (double waited = 0; waited < seconds && status < 0; waited += 0.1) {
+        close();
+        status = WaitForExit(0.1);
+    }
+    return status;
+}

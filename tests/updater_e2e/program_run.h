@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ public:
     // Waits up to `seconds` for the exit; its status, or -1 on timeout or
     // abnormal end.
     int WaitForExit(double seconds);
+    // Repeats `close` (a close request, a key) until the program ends, for up
+    // to `seconds`: the dialog refuses closing until the product's start
+    // request is out. The exit status, or -1.
+    int CloseWhenAllowed(const std::function<void()>& close, double seconds = 60);
 
 private:
     pid_t m_pid = -1;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/named_event.h"
+#include "support/private_shm.h"
 #include "support/temp_dir.h"
 #include "updater_e2e/program_run.h"
 #include "updater_e2e/x11_screen.h"
@@ -162,16 +163,6 @@ protected:
     // Closes the dialog with `close` as soon as it is allowed: closing is
     // refused until the product has been asked to start again, so it is
     // repeated until the program ends. The exit status, or -1.
-    static int CloseAsSoonAsAllowed(ProgramRun& run, const std::function<void()>& close)
-    {
-        int status = -1;
-        for (int attempt = 0; attempt < 100 && status < 0; ++attempt) {
-            close();
-            status = run.WaitForExit(0.1);
-        }
-        return status;
-    }
-
     X11Screen m_screen;
     std::filesystem::path m_stderr;
 };
@@ -256,7 +247,7 @@ TEST_F(UpdaterProgram, AfterAFailedPatchTheUserClosesTheDialog)
     Shoot(dialog, "failed");
 
     // The closing must not end the program before the product is started.
-    EXPECT_EQ(CloseAsSoonAsAllowed(*run, [&] { PressKey(dialog, "Escape"); }), 0)
+    EXPECT_EQ(run->CloseWhenAllowed([&] { PressKey(dialog, "Escape"); }), 0)
         << "once the lock is released Esc ends the program";
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
@@ -301,7 +292,7 @@ TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTh
     PressKey(box, "Return");
     const unsigned long dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10);
     ASSERT_NE(dialog, 0u);
-    EXPECT_EQ(CloseAsSoonAsAllowed(run, [&] { m_screen.RequestClose(dialog); }), 0);
+    EXPECT_EQ(run.CloseWhenAllowed([&] { m_screen.RequestClose(dialog); }), 0);
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_FALSE(std::filesystem::exists(scene.Install() / "zeros.bin")) << "the cut-off file must not stay";
     EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
@@ -313,21 +304,13 @@ TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
     // The event's name is machine-wide: any other updater run on this machine
     // would post it as well. So the test runs again in a mount namespace of
     // its own, with a /dev/shm that no other run can reach.
-    if (std::getenv("MORVEX_TEST_PRIVATE_SHM") == nullptr) {
-        const std::vector<std::string> unshare = {"/usr/bin/unshare", "--user", "--map-root-user", "--mount"};
-        std::vector<std::string> probe = unshare;
-        probe.insert(probe.end(), {"/bin/sh", "-c", "mount -t tmpfs tmpfs /dev/shm"});
-        if (RunAndWait(probe) != 0) {
-            GTEST_SKIP() << "needs a private /dev/shm (unshare --user --mount)";
-        }
-        std::vector<std::string> rerun = unshare;
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        rerun.insert(rerun.end(), {"/bin/sh", "-c",
-                                   "mount -t tmpfs tmpfs /dev/shm && MORVEX_TEST_PRIVATE_SHM=1 exec \"$0\" \"$1\"",
-                                   std::filesystem::read_symlink("/proc/self/exe").string(),
-                                   std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()});
-        EXPECT_EQ(RunAndWait(rerun), 0) << "the test failed in its own namespace";
+    switch (testsupport::RunWithPrivateShm()) {
+    case testsupport::PrivateShm::Unavailable:
+        GTEST_SKIP() << "needs a private /dev/shm (unshare --user --mount)";
+    case testsupport::PrivateShm::RanElsewhere:
         return;
+    case testsupport::PrivateShm::Here:
+        break;
     }
     UpdateSceneOptions options;
     options.offeredVersion = options.installedVersion;

@@ -133,7 +133,18 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options)
         std::filesystem::create_directories(m_root.path() / folder);
     }
     std::filesystem::create_directories(Install());
-    m_server = std::make_unique<testsupport::FtpServer>(m_root.path() / "server", options.server);
+    testsupport::FtpServerOptions serverOptions = options.server;
+    if (options.tls) {
+        std::filesystem::create_directories(TlsFolder());
+        EXPECT_EQ(RunAndWait({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                              (TlsFolder() / "key.pem").string(), "-out", (TlsFolder() / "cert.pem").string()}),
+                  0);
+        serverOptions.tlsCertificate = (TlsFolder() / "cert.pem").string();
+        serverOptions.tlsKey = (TlsFolder() / "key.pem").string();
+        std::filesystem::copy_file(TlsFolder() / "cert.pem", Install() / "MorvexUpdate.ca.pem");
+    }
+    m_server = std::make_unique<testsupport::FtpServer>(m_root.path() / "server", serverOptions);
 
     if (!options.scriptUtf8.empty()) {
         testsupport::WriteFileBytes(content / "ini" / "update.sql",
@@ -141,17 +152,28 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options)
     }
     testsupport::WriteFileBytes(content / "docs" / "readme.txt", "version " + options.offeredVersion);
     testsupport::WriteFileBytes(content / "payload.bin", PseudoRandomBytes(1 << 20));
+    if (!options.newPublicKey.empty()) {
+        testsupport::WriteFileBytes(content / "MorvexUpdate.pub", options.newPublicKey);
+    }
     if (options.zeroFileBytes > 0) {
         testsupport::WriteFileBytes(content / "zeros.bin", std::string(options.zeroFileBytes, '\0'));
     }
 
-    const std::vector<std::string> login = {"--host", m_server->hostPort(), "--user", m_server->user(),
-                                            "--password", m_server->password()};
+    std::vector<std::string> login = {"--host", m_server->hostPort(), "--user", m_server->user(),
+                                      "--password", m_server->password()};
+    if (options.tls) {
+        login.emplace_back("--tls");
+    }
     std::vector<std::string> serverCommand = {PublishTool(), "server", "--code", options.productCode,
                                               "--version", options.offeredVersion,
                                               "--update-dir", content.string(),
                                               "--out", (m_root.path() / "server").string()};
     serverCommand.insert(serverCommand.end(), login.begin(), login.end());
+    if (options.signedUpdate) {
+        EXPECT_EQ(RunAndWait({PublishTool(), "keygen", "--out", KeysFolder().string(), "--no-password"}), 0);
+        std::filesystem::copy_file(KeysFolder() / "MorvexUpdate.pub", Install() / "MorvexUpdate.pub");
+        serverCommand.insert(serverCommand.end(), {"--sign", (KeysFolder() / "MorvexUpdate.key").string()});
+    }
     EXPECT_EQ(RunAndWait(serverCommand), 0) << "publishing the update failed";
     std::vector<std::string> installedCommand = {PublishTool(), "installed", "--code", options.productCode,
                                                  "--version", options.installedVersion,

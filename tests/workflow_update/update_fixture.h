@@ -67,6 +67,14 @@ struct UpdateSceneOptions {
     testsupport::FtpServerOptions server;
     // The installation's folder name below the scene's root.
     std::string installFolder = "install";
+    // Published with --sign by a fresh key pair (KeysFolder(), no password)
+    // whose public key is installed beside the program.
+    bool signedUpdate = false;
+    // Served over FTP with TLS only (a certificate made for the scene in
+    // TlsFolder(), installed as "MorvexUpdate.ca.pem"); both manifests say tls=1.
+    bool tls = false;
+    // Not empty: the update brings this file as its "MorvexUpdate.pub".
+    std::string newPublicKey;
 };
 
 class UpdateScene {
@@ -78,6 +86,10 @@ public:
     std::filesystem::path ServerFolder() const;  // .../update/<code>
     std::filesystem::path WorkDir() const { return m_root.path() / "cwd"; }
     std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
+    // MorvexUpdate.pub and MorvexUpdate.key of a signed update.
+    std::filesystem::path KeysFolder() const { return m_root.path() / "keys"; }
+    // cert.pem and key.pem of a TLS scene.
+    std::filesystem::path TlsFolder() const { return m_root.path() / "tls"; }
 
     // Adds key=value to a section of the installed manifest.
     void SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value);

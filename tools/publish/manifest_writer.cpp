@@ -120,6 +120,10 @@ std::string ManifestText(const ManifestValues& values)
             text += u"size=" + platform::Utf8ToUtf16(std::to_string(*values.size)) + u"\r\n";
         }
     }
+    // The last section is [ftp].
+    if (values.tls) {
+        text += u"tls=1\r\n";
+    }
     return platform::Utf16ToAnsi(text);
 }
 

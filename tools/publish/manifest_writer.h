@@ -16,6 +16,7 @@ struct ManifestValues {
     CString server;    // "ip", scrambled
     CString user;      // "username", scrambled
     CString password;  // "password", scrambled
+    bool tls = false;  // "tls=1" in [ftp]: the updater then uses FTP over TLS only
 };
 
 // The product codes the updater knows, which are also the server's folder names.

@@ -1,5 +1,7 @@
 #include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
+#include "updater/workflow/transport_security.h"
+#include "updater/workflow/update_signature.h"
 
 #include "platform/files.h"
 
@@ -23,6 +25,8 @@ BOOL CMyUpdateDlg::CheckForUpdate()
     g_strFtpPassword = installed.password;
     g_nDownloadFloorRate = installed.downloadFloorRate;
     m_nDbBusyTimeoutMs = installed.dbBusyTimeoutMs;
+    ApplyTransportSecurity(installedPath, m_strInstallDir);
+    const PinnedKey pinned = LoadPinnedKey(m_strInstallDir);
 
     // A download appends to an existing file, so a manifest left by an
     // interrupted run would otherwise shadow the server's.
@@ -36,6 +40,16 @@ BOOL CMyUpdateDlg::CheckForUpdate()
     const bool updateDue = downloaded != FALSE && !g_strNewVersion.empty() &&
                            !CompareVersions(installed.version, g_strNewVersion);
     if (!updateDue) {
+        DiscardNewManifest(m_strInstallDir);
+        return FALSE;
+    }
+    // An offer that is not signed as this product's manifest of this version
+    // counts as none.
+    std::string why;
+    if (!VerifyDownload(pinned, m_transfer, RemoteUpdateUrl(g_strFtpServer, m_nProduct, MANIFEST_FILE),
+                        downloadedPath, ExpectedTrustedComment(m_nProduct, g_strNewVersion, MANIFEST_FILE), nullptr,
+                        &why)) {
+        ReportVerificationFailure("the offered update's manifest is not verified, no update is offered", why);
         DiscardNewManifest(m_strInstallDir);
         return FALSE;
     }

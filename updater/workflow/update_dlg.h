@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "platform/install_lock.h"
 #include "platform/module_path.h"
@@ -17,6 +18,7 @@
 #include "platform/window.h"
 #include "transfer/ftp_transfer.h"
 #include "updater/install/update_db.h"
+#include "updater/install/minisign.h"
 #include "updater/workflow/update_journal.h"
 #include "updater/workflow/update_window.h"
 
@@ -118,6 +120,10 @@ private:
     bool DownloadAndUnpack();
     void ReportFailedDownload();
     // Sends the start request; once it is out, the restart record goes.
+    // The downloaded archive against its signature (see update_signature.h).
+    // `digest`: the archive's hash taken as it arrived, when complete.
+    bool VerifyArchive(const CString& remotePath, const CString& archivePath,
+                       const std::optional<minisign::Digest>& digest);
     void RestartProduct();
     // Writes the restart record; false when it cannot be written.
     bool NoteRestartDue();

@@ -15,6 +15,7 @@
 #include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
 #include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_signature.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ constexpr char16_t kCaptionFailed[] = u"升级失败";
 constexpr char16_t kCaptionSucceeded[] = u"升级成功";
 constexpr char16_t kTextPatchFailed[] = u"数据库更新失败：";
 constexpr char16_t kTextDownloadFailed[] = u"升级包下载或解压失败，请稍后再试！";
+constexpr char16_t kTextNotVerified[] = u"升级包无法验证，未做任何更改，请稍后再试！";
 constexpr char16_t kTextSucceeded[] = u"您已经成功升级到最新版本";
 constexpr char16_t kTextNotRestored[] = u"升级失败，安装未能完全恢复，下次启动时将继续恢复。";
 // The journal could not be written: the update did not start, or was undone.
@@ -119,9 +121,14 @@ bool CMyUpdateDlg::DownloadAndUnpack()
     // interrupted run would corrupt this one.
     platform::DeleteFileW(archivePath);
     g_hProgressWnd = m_pWindow != nullptr ? m_pWindow->GetSafeHwnd() : nullptr;
+    CDownloadDigest digest;
+    g_pDownloadObserver = &digest;
     const bool downloaded = m_transfer.DownloadFile(remotePath, archivePath) != FALSE;
+    g_pDownloadObserver = nullptr;
     CUpdateJournal::Checkpoint();
-    if (downloaded && !m_journal.SetPhase(JournalPhase::Unpacking)) {
+    if (downloaded && !VerifyArchive(remotePath, archivePath, digest.DigestOf(archivePath))) {
+        m_strFailureText = kTextNotVerified;
+    } else if (downloaded && !m_journal.SetPhase(JournalPhase::Unpacking)) {
         m_strFailureText = kTextJournalFailed;
     }
     const bool unpacked = downloaded && m_strFailureText.empty() &&
@@ -144,6 +151,21 @@ void CMyUpdateDlg::ReportFailedDownload()
     // process before the start request is out.
     RestartProduct();
     m_bCancelLocked = false;
+}
+
+bool CMyUpdateDlg::VerifyArchive(const CString& remotePath, const CString& archivePath,
+                                 const std::optional<minisign::Digest>& digest)
+{
+    // Read again rather than kept from the check: it is the same file, and an
+    // update never replaces it before this point.
+    std::string why;
+    if (VerifyDownload(LoadPinnedKey(m_strInstallDir, false), m_transfer, remotePath, archivePath,
+                       ExpectedTrustedComment(m_nProduct, g_strNewVersion, UPDATE_ARCHIVE_FILE),
+                       digest ? &*digest : nullptr, &why)) {
+        return true;
+    }
+    ReportVerificationFailure("the update package is not verified, nothing was installed", why);
+    return false;
 }
 
 void CMyUpdateDlg::InstallUpdate()

@@ -1,0 +1,18 @@
+// Tests that count the posts of the machine-wide completion event run in a
+// mount namespace of their own, with a /dev/shm no other run can reach.
+#pragma once
+
+namespace testsupport {
+
+enum class PrivateShm {
+    Here,        // this process already has a private /dev/shm: run the test
+    RanElsewhere,  // the test ran again in its own namespace; its result is recorded
+    Unavailable,   // user namespaces are not allowed here
+};
+
+// Called first in a test: outside a private namespace it runs the current test
+// again (the same program, filtered to it) under unshare with a fresh tmpfs on
+// /dev/shm and records a failure when that run fails.
+PrivateShm RunWithPrivateShm();
+
+}  // namespace testsupport
