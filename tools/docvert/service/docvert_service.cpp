@@ -306,19 +306,19 @@ int main(int argc, char** argv)
     fs::create_directory(scratch, ec);
     setenv("TMPDIR", scratch.c_str(), 1);
 
-    struct sigaction stop {};
-    stop.sa_handler = OnStop;
-    sigaction(SIGHUP, &stop, nullptr);
-    sigaction(SIGTERM, &stop, nullptr);
-    sigaction(SIGINT, &stop, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
     Office office;
     if (!office.Load(FileUrl(profile.string()))) {
         unlink(socketPath.c_str());
         fs::remove_all(work, ec);
         return 1;
     }
+    // After loading: the office installs handlers of its own for these.
+    struct sigaction stop {};
+    stop.sa_handler = OnStop;
+    sigaction(SIGHUP, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
     if (readyFd >= 0) {
         const char ready = 1;
         (void)!write(readyFd, &ready, 1);
