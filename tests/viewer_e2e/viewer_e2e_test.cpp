@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/converter_service_scope.h"
 #include "support/ftp_server.h"
 #include "support/http_listener.h"
 #include "support/temp_dir.h"
@@ -28,6 +29,10 @@ using e2e::WaitUntil;
 using e2e::Xdo;
 
 namespace {
+
+// The resident converter the real library starts ends with this program.
+[[maybe_unused]] ::testing::Environment* const g_converterService =
+    ::testing::AddGlobalTestEnvironment(new testsupport::ConverterServiceScope);
 
 const std::string kTitle = "张伟的简历";
 const Rgb kBand{21, 96, 165};
