@@ -189,7 +189,7 @@ int main(int argc, char** argv)
     if (pid > 0) {
         std::printf("resident converter: pid %d, resident size %.1f MiB\n", static_cast<int>(pid),
                     static_cast<double>(residentKiB) / 1024.0);
-        kill(pid, SIGKILL);
+        kill(pid, SIGTERM);  // it removes its profile folder as it ends
     } else {
         std::printf("resident converter: none running\n");
     }

@@ -47,7 +47,7 @@ void EndConverter(const fs::path& runtime)
     if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
         getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0) {
         std::printf("resident converter: pid %d ended\n", static_cast<int>(peer.pid));
-        kill(peer.pid, SIGKILL);
+        kill(peer.pid, SIGTERM);  // it removes its profile folder as it ends
     }
     if (fd >= 0) {
         close(fd);

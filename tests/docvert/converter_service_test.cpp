@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "page_checks.h"
+#include "support/converter_service_scope.h"
 #include "support/temp_dir.h"
 #include "tools/docvert/doc_converter.h"
 #include "tools/docvert/service_link.h"
@@ -54,10 +55,19 @@ protected:
     }
     ~ConverterService() override
     {
-        if (const std::optional<pid_t> pid = RunningPid()) {
-            kill(*pid, SIGKILL);
+        EXPECT_TRUE(testsupport::EndConverterService(m_runtime.path())) << "the test's service should end";
+        EXPECT_EQ(ServiceFolders(), 0u) << "an ended service should take its profile along";
+    }
+
+    std::size_t ServiceFolders() const
+    {
+        std::size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(m_tmp.path())) {
+            if (entry.path().filename().string().rfind("docvertsvc-", 0) == 0) {
+                ++count;
+            }
         }
-        EXPECT_TRUE(WaitFor([&] { return !ServiceRuns(); })) << "the test's service should end";
+        return count;
     }
 
     std::string SocketPath() const { return docvert::ServiceSocketPath(); }
@@ -210,6 +220,7 @@ TEST_F(ConverterService, AKilledServiceIsReplaced)
     ASSERT_TRUE(next.has_value());
     EXPECT_EQ(next->by, DocConverterKind::Service);
     EXPECT_NE(RunningPid(), first);
+    EXPECT_EQ(ServiceFolders(), 1u) << "the killed service's profile should be removed by the next one";
 }
 
 TEST_F(ConverterService, TwoViewersAtOnceShareOneService)

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -47,12 +48,27 @@ bool EndConverterService(const std::filesystem::path& runtime)
     socklen_t length = sizeof peer;
     if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
         getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0) {
-        kill(peer.pid, SIGKILL);
+        // Its answer to a ping means the office is loaded: ended while it
+        // loads, the office's own handlers end it, without its cleaning up.
+        const timeval patience{120, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        char answer = 0;
+        if (send(fd, "P", 1, MSG_NOSIGNAL) == 1) {
+            (void)!recv(fd, &answer, 1, 0);
+        }
+        // Asked to end, it removes its profile folder; killed, it could not.
+        kill(peer.pid, SIGTERM);
     }
     if (fd >= 0) {
         close(fd);
     }
     // The lock goes when the process does, however it ends.
+    if (WaitUntil([&] { return !LockHeld(path); })) {
+        return true;
+    }
+    if (peer.pid > 0) {
+        kill(peer.pid, SIGKILL);
+    }
     return WaitUntil([&] { return !LockHeld(path); });
 }
 

@@ -312,7 +312,8 @@ int main(int argc, char** argv)
         fs::remove_all(work, ec);
         return 1;
     }
-    // After loading: the office installs handlers of its own for these.
+    // After loading: the office installs handlers of its own for these, and
+    // one that ends us while it loads leaves our folder to the next service.
     struct sigaction stop {};
     stop.sa_handler = OnStop;
     sigaction(SIGHUP, &stop, nullptr);
