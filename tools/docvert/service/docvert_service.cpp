@@ -38,6 +38,16 @@ constexpr const char* kOfficeProgramFolder = "/usr/lib/libreoffice/program";
 constexpr std::size_t kLongestPath = 4096;
 constexpr int kSessionCheckMs = 5000;  // how often we look whether our socket still exists
 
+const std::string kMacrosOff =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop oor:name=\"MacroSecurityLevel\" "
+    "oor:op=\"fuse\"><value>3</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop oor:name=\"DisableMacrosExecution\" "
+    "oor:op=\"fuse\"><value>true</value></prop></item>\n"
+    "</oor:items>\n";
+
 volatile sig_atomic_t g_stop = 0;
 void OnStop(int) { g_stop = 1; }
 
@@ -306,6 +316,14 @@ int main(int argc, char** argv)
     fs::create_directory(scratch, ec);
     setenv("TMPDIR", scratch.c_str(), 1);
 
+    // Macros are off in the profile as well, whatever the load defaults are.
+    fs::create_directory(profile / "user", ec);
+    const int settings = open((profile / "user" / "registrymodifications.xcu").c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (settings >= 0) {
+        WriteFd(settings, kMacrosOff);
+        close(settings);
+    }
     Office office;
     if (!office.Load(FileUrl(profile.string()))) {
         unlink(socketPath.c_str());
