@@ -208,6 +208,19 @@ TEST_F(ConverterService, ADocumentOverTheLimitCostsTheServiceAndTheNextGetsANewO
     EXPECT_NE(RunningPid(), before);
 }
 
+TEST_F(ConverterService, WithoutAServiceTheOfficeRunsForTheDocumentAlone)
+{
+    // A runtime folder whose socket name no Unix socket can hold.
+    const fs::path deep = m_runtime.path() / std::string(120, 'r');
+    fs::create_directory(deep);
+    fs::permissions(deep, fs::perms::owner_all, fs::perm_options::replace);
+    const testsupport::ScopedEnv runtime("XDG_RUNTIME_DIR", deep.string());
+    const std::optional<docvert::DocConversion> result = Convert(FixturePath("resume.doc"));
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->by, DocConverterKind::Office);
+    EXPECT_TRUE(Contains(result->html, "清华大学"));
+}
+
 TEST_F(ConverterService, AKilledServiceIsReplaced)
 {
     const std::optional<pid_t> first = docvert::EnsureService(Settings());
