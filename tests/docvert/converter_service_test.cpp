@@ -2,7 +2,6 @@
 // of its own (so its service is its own) and ends whatever service it started.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -30,20 +30,7 @@ using docvert::DocConverterKind;
 using docverttest::FixturePath;
 using namespace std::chrono_literals;
 
-constexpr auto kPatience = 120s;  // only guards against hanging
-
-template <typename Condition>
-bool WaitFor(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+bool WaitFor(const std::function<bool()>& condition) { return testsupport::WaitUntil(condition); }
 
 class ConverterService : public ::testing::Test {
 protected:
@@ -71,19 +58,7 @@ protected:
 
     std::string SocketPath() const { return docvert::ServiceSocketPath(); }
 
-    // The lock a service holds as long as it lives, whatever state it is in.
-    bool ServiceRuns() const
-    {
-        const int fd = open((SocketPath() + ".lock").c_str(), O_RDONLY);
-        if (fd < 0) {
-            return false;
-        }
-        struct flock probe {};
-        probe.l_type = F_WRLCK;
-        const bool held = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-        close(fd);
-        return held;
-    }
+    bool ServiceRuns() const { return testsupport::ConverterServiceRuns(m_runtime.path()); }
 
     std::optional<pid_t> RunningPid() const
     {

@@ -37,6 +37,8 @@ bool LockHeld(const std::string& socket)
 
 }  // namespace
 
+bool ConverterServiceRuns(const std::filesystem::path& runtime) { return LockHeld(SocketIn(runtime)); }
+
 bool EndConverterService(const std::filesystem::path& runtime)
 {
     const std::string path = SocketIn(runtime);

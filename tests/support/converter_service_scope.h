@@ -34,6 +34,10 @@ private:
 // until it has released its lock; false when it did not end in time.
 bool EndConverterService(const std::filesystem::path& runtime);
 
+// Whether a converter holds the lock of the runtime folder `runtime`: it
+// runs, loaded or loading.
+bool ConverterServiceRuns(const std::filesystem::path& runtime);
+
 // Waits until `condition` holds, with a bound that only guards against
 // hanging; false when it never did.
 bool WaitUntil(const std::function<bool()>& condition);
