@@ -95,22 +95,24 @@ bool StartDetached(const std::string& program, int readyWriter)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Whether a service holds the user's lock: one is running, or loading the
-// office and about to listen. Asks without taking the lock, which would make
-// a starting service think another one runs.
-bool ServiceLockHeld(const std::string& socketPath)
+// The process holding the user's lock (a service running, or loading the
+// office and about to listen), else 0. Asks without taking the lock, which
+// would make a starting service think another one runs.
+pid_t ServiceLockHolder(const std::string& socketPath)
 {
     const int fd = open((socketPath + ".lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        return 0;
     }
     struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
     const bool held = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
     close(fd);
-    return held;
+    return held ? probe.l_pid : 0;
 }
+
+bool ServiceLockHeld(const std::string& socketPath) { return ServiceLockHolder(socketPath) != 0; }
 
 }  // namespace
 
@@ -258,7 +260,12 @@ bool StartService(const ServiceSettings& settings, bool wait)
             close(fd);
             return true;
         }
-        if (!ServiceLockHeld(settings.socketPath) || Clock::now() >= deadline) {
+        if (!ServiceLockHeld(settings.socketPath)) {
+            return false;
+        }
+        if (Clock::now() >= deadline) {
+            // Stuck loading the office: it would hold up every later request too.
+            KillService(ServiceLockHolder(settings.socketPath));
             return false;
         }
         usleep(20000);
@@ -286,7 +293,11 @@ std::optional<pid_t> EnsureService(const ServiceSettings& settings)
 
 ServiceOutcome ConvertWithService(const ServiceSettings& settings, const std::string& input, const std::string& output)
 {
-    if (!StartService(settings, true)) {
+    // One limit for the document, the service's start included.
+    const auto deadline = Clock::now() + settings.timeLimit;
+    ServiceSettings start = settings;
+    start.startLimit = std::min(settings.startLimit, settings.timeLimit);
+    if (!StartService(start, true)) {
         return ServiceOutcome::Unavailable;
     }
     const int fd = ConnectToService(settings.socketPath);
@@ -299,9 +310,9 @@ ServiceOutcome ConvertWithService(const ServiceSettings& settings, const std::st
         close(fd);
         return ServiceOutcome::Unavailable;
     }
-    // The limit counts from the request: a document that keeps the office
-    // busy beyond it costs the service, which the next request starts again.
-    if (!WaitReadable(fd, Clock::now() + settings.timeLimit)) {
+    // A document that keeps the office busy beyond the limit costs the
+    // service, which the next request starts again.
+    if (!WaitReadable(fd, deadline)) {
         close(fd);
         KillService(peer->pid);
         return ServiceOutcome::TimedOut;

@@ -49,6 +49,7 @@ enum class ServiceOutcome {
 struct ServiceSettings {
     std::string program;  // the service program; empty: no service
     std::string socketPath = ServiceSocketPath();
+    // For one conversion, from its start (the service's start included).
     std::chrono::milliseconds timeLimit{std::chrono::seconds(60)};
     // How long a starting service may take to load the office.
     std::chrono::milliseconds startLimit{std::chrono::seconds(60)};
