@@ -46,6 +46,8 @@ if(TARGET CvGlance)
   install(FILES ${MORVEX_PACKAGE_FILES}/CvGlance DESTINATION bin COMPONENT cvglance)
 endif()
 install(TARGETS Docvert_u LIBRARY DESTINATION ${MORVEX_VIEWER_DIR} COMPONENT cvglance)
+# The library starts its resident converter from its own folder.
+install(TARGETS docvert_service RUNTIME DESTINATION ${MORVEX_VIEWER_DIR} COMPONENT cvglance)
 
 install(TARGETS morvex-publish RUNTIME DESTINATION bin COMPONENT morvex-publish)
 install(TARGETS Haltwick RUNTIME DESTINATION bin COMPONENT haltwick)
@@ -93,7 +95,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # our plug-ins are private, and packages without scripts install anywhere.)
 set(CPACK_MORVEX_SHLIBDEPS_FILES_morvex-update ${CMAKE_BINARY_DIR}/bin/MorvexUpdate
     ${CMAKE_BINARY_DIR}/bin/libMorvexUpdateUi.so)
-set(CPACK_MORVEX_SHLIBDEPS_FILES_cvglance ${CMAKE_BINARY_DIR}/bin/CvGlance ${CMAKE_BINARY_DIR}/bin/libDocvert_u.so)
+set(CPACK_MORVEX_SHLIBDEPS_FILES_cvglance ${CMAKE_BINARY_DIR}/bin/CvGlance ${CMAKE_BINARY_DIR}/bin/libDocvert_u.so
+    ${CMAKE_BINARY_DIR}/bin/docvert-service)
 set(CPACK_MORVEX_SHLIBDEPS_FILES_morvex-publish ${CMAKE_BINARY_DIR}/bin/morvex-publish)
 set(CPACK_MORVEX_SHLIBDEPS_FILES_haltwick ${CMAKE_BINARY_DIR}/bin/Haltwick)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

@@ -14,6 +14,8 @@ PACKAGES=(
   libgtk-3-dev libwebkit2gtk-4.0-dev
   # conversion back ends used by the conversion library
   libreoffice-writer-nogui wv antiword
+  # the resident converter loads the office through its kit interface
+  libreofficekit-dev
   # test and demo peers: FTP servers, archive and database tools, a display
   python3-pyftpdlib python3-openssl openssl vsftpd zip unzip sqlite3 curl minisign
   xvfb xauth xdotool x11-apps x11-utils imagemagick dbus-x11

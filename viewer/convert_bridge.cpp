@@ -51,3 +51,20 @@ bool ConvertToHtml(const char16_t* source, const char16_t* target, int kind)
     platform::FreeLibrary(library);
     return converted;
 }
+
+bool WarmUpConverter(int kind)
+{
+    if (kind != CONVERT_DOC) {
+        return false;
+    }
+    platform::HMODULE library = platform::LoadLibraryW(platform::LibraryFileName(u"Docvert_u"));
+    if (library == nullptr) {
+        return false;
+    }
+    // Optional: libraries before the resident converter do not export it.
+    using WarmUpExport = bool (*)();
+    auto warmUp = reinterpret_cast<WarmUpExport>(platform::GetProcAddress(library, "DocvertWarmUp"));
+    const bool started = warmUp != nullptr && warmUp();
+    platform::FreeLibrary(library);
+    return started;
+}

@@ -13,3 +13,9 @@ enum ConvertKind : int {
 // the library or its export is missing, the kind is CONVERT_PDF or unknown, or
 // the library reports failure.
 bool ConvertToHtml(const char16_t* source, const char16_t* target, int kind);
+
+// Asks the conversion library to make ready for a document of this kind
+// (starting its resident converter for Word documents) without waiting for
+// it. False when there is nothing to make ready, or the library is older and
+// cannot; the conversion then works as before.
+bool WarmUpConverter(int kind);

@@ -32,6 +32,12 @@ int DocumentWorker(CCvGlanceDlg* dlg)
         return 0;
     }
 
+    // The converter loads while the document downloads.
+    const DocumentAction action = ChooseDocumentAction(type);
+    if (action.convert) {
+        WarmUpConverter(action.kind);
+    }
+
     // Every download starts from the first byte: a partial file from an
     // earlier run must not be continued.
     const CString local = DownloadPathOf(workFolder, baseName, type);
@@ -41,7 +47,6 @@ int DocumentWorker(CCvGlanceDlg* dlg)
         return 0;
     }
 
-    const DocumentAction action = ChooseDocumentAction(type);
     if (!action.convert) {
         dlg->ShowDocument(local);
         return 0;

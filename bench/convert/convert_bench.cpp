@@ -1,20 +1,31 @@
 // Median of 5 conversions of each fixture:
 //  - through ConvertToHtml, which loads libDocvert_u.so beside this program;
+//    Word documents go to its resident converter (started by the first one,
+//    which is printed on its own; the others find it loaded);
+//  - for Word documents, the library's one-shot path (an office started for
+//    the document alone), which is what runs when there is no converter;
 //  - `soffice --headless --convert-to html` run directly on the same file,
 //    once with a fresh private profile per run (as the library does) and once
 //    with one profile reused across runs (an office that has run before).
 // Usage: bench_convert [runs]
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/types.h"
 #include "tools/docvert/child_process.h"
+#include "tools/docvert/doc_converter.h"
+#include "tools/docvert/service_link.h"
 #include "tools/docvert/temp_folder.h"
 #include "viewer/convert_bridge.h"
 
@@ -70,6 +81,39 @@ Sample OfficeDirectly(const fs::path& source, const fs::path& profile, const fs:
     return sample;
 }
 
+Sample OneShot(const fs::path& source)
+{
+    const auto start = Clock::now();
+    const std::optional<docvert::DocConversion> result = docvert::ConvertDocToHtml(source);
+    Sample sample;
+    sample.millis = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    sample.ok = result.has_value();
+    sample.bytes = sample.ok ? result->html.size() : 0;
+    return sample;
+}
+
+// The resident size of the converter that answers on the user's socket, in KiB.
+std::pair<pid_t, long> ConverterResidentSize()
+{
+    const int fd = docvert::ConnectToService(docvert::ServiceSocketPath());
+    if (fd < 0) {
+        return {0, 0};
+    }
+    const std::optional<docvert::PeerIds> peer = docvert::PeerOf(fd);
+    close(fd);
+    if (!peer) {
+        return {0, 0};
+    }
+    std::ifstream status("/proc/" + std::to_string(peer->pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return {peer->pid, std::atol(line.c_str() + 6)};
+        }
+    }
+    return {peer->pid, 0};
+}
+
 void Report(const char* what, const std::vector<Sample>& samples)
 {
     std::vector<double> times;
@@ -97,6 +141,12 @@ int main(int argc, char** argv)
                           {"word_cp936.mht", CONVERT_MHT},
                           {"cid_start.mht", CONVERT_MHT},
                           {"browser.mht", CONVERT_MHT}};
+    // A converter of the benchmark's own, ended at the end.
+    docvert::TempFolder runtime;
+    if (!runtime.valid()) {
+        return 1;
+    }
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
     std::printf("conversion time, %d runs each\n", runs);
     for (const File& file : files) {
         const fs::path source = fixtures / file.name;
@@ -110,16 +160,38 @@ int main(int argc, char** argv)
         std::vector<Sample> fresh;
         std::vector<Sample> warm;
         OfficeDirectly(source, warmProfile.path(), work.path());  // creates the reused profile
+        std::vector<Sample> first;
+        std::vector<Sample> oneShot;
+        if (file.kind == CONVERT_DOC) {
+            first.push_back(ThroughLibrary(source, file.kind, work.path()));
+        }
         for (int i = 0; i < runs; ++i) {
             library.push_back(ThroughLibrary(source, file.kind, work.path()));
             docvert::TempFolder freshProfile;
             fresh.push_back(OfficeDirectly(source, freshProfile.path(), work.path()));
             warm.push_back(OfficeDirectly(source, warmProfile.path(), work.path()));
+            if (file.kind == CONVERT_DOC) {
+                oneShot.push_back(OneShot(source));
+            }
         }
         std::printf("%s (%ju bytes)\n", file.name, fs::file_size(source));
-        Report("ConvertToHtml (libDocvert_u.so)", library);
+        if (!first.empty()) {
+            Report("ConvertToHtml, starting converter", first);
+        }
+        Report(first.empty() ? "ConvertToHtml (libDocvert_u.so)" : "ConvertToHtml, converter loaded", library);
+        if (!oneShot.empty()) {
+            Report("library's one-shot path", oneShot);
+        }
         Report("soffice, fresh profile per run", fresh);
         Report("soffice, profile reused", warm);
+    }
+    const auto [pid, residentKiB] = ConverterResidentSize();
+    if (pid > 0) {
+        std::printf("resident converter: pid %d, resident size %.1f MiB\n", static_cast<int>(pid),
+                    static_cast<double>(residentKiB) / 1024.0);
+        kill(pid, SIGTERM);  // it removes its profile folder as it ends
+    } else {
+        std::printf("resident converter: none running\n");
     }
     return 0;
 }

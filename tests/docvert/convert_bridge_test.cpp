@@ -3,15 +3,23 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 #include "page_checks.h"
+#include "support/converter_service_scope.h"
 #include "support/temp_dir.h"
 #include "viewer/convert_bridge.h"
 
 extern char** environ;
 
 namespace {
+
+// The resident converter the real library starts ends with this program.
+[[maybe_unused]] ::testing::Environment* const g_converterService =
+    ::testing::AddGlobalTestEnvironment(new testsupport::ConverterServiceScope);
 
 using docverttest::FixturePath;
 using testsupport::ReadFileBytes;
@@ -49,6 +57,22 @@ TEST(ConvertBridge, ConvertsAWordDocumentThroughTheLibrary)
     const std::string html = ReadFileBytes(target);
     EXPECT_TRUE(Contains(html, "清华大学"));
     EXPECT_FALSE(docverttest::EmbeddedImagesOf(html).empty()) << "the photo should be in the page";
+}
+
+// The viewer asks for the resident converter before the document is there;
+// it comes up by itself, and a Word conversion through the bridge uses it.
+TEST(ConvertBridge, WarmUpStartsTheResidentConverterForWordDocumentsOnly)
+{
+    const fs::path runtime = std::getenv("XDG_RUNTIME_DIR");
+    ASSERT_TRUE(testsupport::EndConverterService(runtime));
+    const fs::path lock = runtime / ("docvert-" + std::to_string(geteuid()) + ".socket.lock");
+    fs::remove(lock);
+    EXPECT_FALSE(WarmUpConverter(CONVERT_MHT));
+    EXPECT_FALSE(fs::exists(lock)) << "nothing should start for an archive";
+    ASSERT_TRUE(WarmUpConverter(CONVERT_DOC));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(runtime / ("docvert-" + std::to_string(geteuid()) + ".socket")); }))
+        << "the converter should come up by itself";
+    EXPECT_TRUE(testsupport::EndConverterService(runtime));
 }
 
 TEST(ConvertBridge, ViewerPathsWithBackslashesReachTheRightFiles)

@@ -98,7 +98,8 @@ for package in morvex-update cvglance morvex-publish haltwick; do
 done
 usr=$root/usr
 for file in lib/morvex-update/MorvexUpdate lib/morvex-update/libMorvexUpdateUi.so bin/morvex-install-updater \
-            lib/cvglance/CvGlance lib/cvglance/libDocvert_u.so lib/cvglance/res/loading.htm \
+            lib/cvglance/CvGlance lib/cvglance/libDocvert_u.so lib/cvglance/docvert-service \
+            lib/cvglance/res/loading.htm \
             bin/morvex-publish bin/Haltwick; do
     [ -f "$usr/$file" ] || fail "not installed: /usr/$file"
 done

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/converter_service_scope.h"
 #include "support/ftp_server.h"
 #include "support/http_listener.h"
 #include "support/temp_dir.h"
@@ -28,6 +29,10 @@ using e2e::WaitUntil;
 using e2e::Xdo;
 
 namespace {
+
+// The resident converter the real library starts ends with this program.
+[[maybe_unused]] ::testing::Environment* const g_converterService =
+    ::testing::AddGlobalTestEnvironment(new testsupport::ConverterServiceScope);
 
 const std::string kTitle = "张伟的简历";
 const Rgb kBand{21, 96, 165};
@@ -503,6 +508,13 @@ TEST_P(ViewerEndsDuringAConversion, AndTakesTheConverterAndItsFolder)
         const char* path = std::getenv("PATH");
         const testsupport::ScopedEnv first("PATH", m_fakeBin.path().string() + ":" + (path != nullptr ? path : ""));
         const testsupport::ScopedEnv scratch("TMPDIR", m_scratch.path().string());
+        // A runtime folder whose socket name no Unix socket can hold: the
+        // resident converter cannot start, and the office runs for the
+        // document alone, which is what this test ends with the viewer.
+        const fs::path deep = m_fakeBin.path() / std::string(120, 'r');
+        fs::create_directory(deep);
+        fs::permissions(deep, fs::perms::owner_all, fs::perm_options::replace);
+        const testsupport::ScopedEnv runtime("XDG_RUNTIME_DIR", deep.string());
         Start("resume.doc");
     }
     ASSERT_TRUE(FindWindow());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recording_window.h"
+#include "support/converter_service_scope.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
 #include "viewer/cvglance_dlg.h"
@@ -21,6 +22,10 @@ using testsupport::WriteFileBytes;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The resident converter the real library starts ends with this program.
+[[maybe_unused]] ::testing::Environment* const g_converterService =
+    ::testing::AddGlobalTestEnvironment(new testsupport::ConverterServiceScope);
 
 using Calls = std::vector<std::string>;
 

@@ -14,6 +14,7 @@
 #include "tools/docvert/html_markup.h"
 #include "tools/docvert/mht_converter.h"
 #include "tools/docvert/reference_rewriter.h"
+#include "tools/docvert/service_link.h"
 #include "tools/docvert/temp_folder.h"
 
 namespace docvert {
@@ -290,7 +291,32 @@ std::optional<DocConversion> ConvertDocToHtml(const fs::path& source, const DocC
     if (!WriteWholeFile(input, bytes)) {
         return std::nullopt;
     }
-    if (std::optional<std::string> html = RunOffice(work.path(), input, programs)) {
+    bool officeRefused = false;
+    if (!programs.service.empty()) {
+        ServiceSettings settings;
+        settings.program = programs.service;
+        settings.timeLimit = programs.officeTimeLimit;
+        // Never a working copy's name, which cannot start with ".".
+        const fs::path page = work.path() / ".service-page.html";
+        switch (ConvertWithService(settings, input.string(), page.string())) {
+        case ServiceOutcome::Converted: {
+            std::string html;
+            if (NonEmptyFile(page, html)) {
+                return DocConversion{KeepParagraphAlignment(html), DocConverterKind::Service};
+            }
+            break;
+        }
+        case ServiceOutcome::TimedOut:
+            // The document has had its time; it would get it again from each converter.
+            return std::nullopt;
+        case ServiceOutcome::Refused:
+            officeRefused = true;  // the same office, started again, would refuse it too
+            break;
+        case ServiceOutcome::Unavailable:
+            break;
+        }
+    }
+    if (std::optional<std::string> html = officeRefused ? std::nullopt : RunOffice(work.path(), input, programs)) {
         return DocConversion{std::move(*html), DocConverterKind::Office};
     }
     if (std::optional<std::string> html = RunWvHtml(work.path(), input, programs)) {

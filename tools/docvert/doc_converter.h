@@ -15,12 +15,15 @@ struct DocConverterPrograms {
     std::string office = "soffice";
     std::string wvHtml = "wvHtml";
     std::string antiword = "antiword";
+    // The resident converter, tried before the office is started for this
+    // document alone; empty: none. Its limit is officeTimeLimit.
+    std::string service;
     std::chrono::milliseconds officeTimeLimit{std::chrono::seconds(60)};
     std::chrono::milliseconds wvHtmlTimeLimit{std::chrono::seconds(30)};
     std::chrono::milliseconds antiwordTimeLimit{std::chrono::seconds(30)};
 };
 
-enum class DocConverterKind { Office, WvHtml, Antiword, Archive };
+enum class DocConverterKind { Service, Office, WvHtml, Antiword, Archive };
 
 struct DocConversion {
     std::string html;

@@ -1,4 +1,4 @@
-// The library's two exports. Both take zero-terminated UTF-16 paths in the
+// The library's exports: two conversions and a warm-up. Both take zero-terminated UTF-16 paths in the
 // platform's own form and return a one-byte boolean; no exception and no
 // partial output ever leaves them.
 #include <glib.h>
@@ -9,6 +9,7 @@
 
 #include "tools/docvert/doc_converter.h"
 #include "tools/docvert/mht_converter.h"
+#include "tools/docvert/service_link.h"
 #include "tools/docvert/temp_folder.h"
 
 namespace {
@@ -48,7 +49,9 @@ bool Run(const char16_t* source, const char16_t* target, Convert convert)
 extern "C" __attribute__((visibility("default"))) bool DocToHtml(const char16_t* source, const char16_t* target)
 {
     return Run(source, target, [](const std::filesystem::path& from) -> std::optional<std::string> {
-        std::optional<docvert::DocConversion> conversion = docvert::ConvertDocToHtml(from);
+        docvert::DocConverterPrograms programs;
+        programs.service = docvert::ServiceProgramBesideLibrary();
+        std::optional<docvert::DocConversion> conversion = docvert::ConvertDocToHtml(from, programs);
         return conversion ? std::optional<std::string>(std::move(conversion->html)) : std::nullopt;
     });
 }
@@ -62,4 +65,18 @@ extern "C" __attribute__((visibility("default"))) bool MhtToHtml(const char16_t*
         }
         return docvert::ConvertMhtToHtml(bytes);
     });
+}
+
+// Starts the resident converter, when there is one and it does not run yet,
+// without waiting for it: a host that knows a Word document is coming calls
+// this early, so that the office is loaded by the time the document is there.
+extern "C" __attribute__((visibility("default"))) bool DocvertWarmUp()
+{
+    try {
+        docvert::ServiceSettings settings;
+        settings.program = docvert::ServiceProgramBesideLibrary();
+        return docvert::StartService(settings, false);
+    } catch (...) {
+        return false;
+    }
 }
