@@ -178,17 +178,20 @@ TEST_F(ConverterService, EndsAfterAQuietPeriodAndWhenTheSessionEnds)
 
 TEST_F(ConverterService, ADocumentOverTheLimitCostsTheServiceAndTheNextGetsANewOne)
 {
-    // The stand-in of a document that keeps the office busy forever: the
-    // service never answers for a file of this name.
-    testsupport::ScopedEnv stall("DOCVERT_SERVICE_STALL_ON", "stall.doc");
-    const std::string stalling = m_runtime / "stall.doc";
-    fs::copy_file(FixturePath("resume.doc"), stalling);
+    // A service that never answers a conversion stands in for one on a
+    // document that keeps the office busy past any limit.
+    m_programs.service = STALLING_SERVICE_PROGRAM;
     ASSERT_TRUE(docvert::EnsureService(Settings()).has_value());
     const std::optional<pid_t> before = RunningPid();
+    ASSERT_TRUE(before.has_value());
     m_programs.officeTimeLimit = 2s;
 
-    EXPECT_FALSE(Convert(stalling).has_value()) << "a document over the limit should be a conversion error";
+    EXPECT_FALSE(Convert(FixturePath("resume.doc")).has_value())
+        << "a document over the limit should be a conversion error";
     EXPECT_TRUE(WaitFor([&] { return !ServiceRuns(); })) << "the stalled service should be killed";
+
+    m_programs.service = DOCVERT_SERVICE_PROGRAM;
+    m_programs.officeTimeLimit = docvert::DocConverterPrograms{}.officeTimeLimit;
 
     const std::optional<docvert::DocConversion> next = Convert(FixturePath("resume.doc"));
     ASSERT_TRUE(next.has_value());

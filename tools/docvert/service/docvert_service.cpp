@@ -167,14 +167,6 @@ private:
     LibreOfficeKit* m_kit = nullptr;
 };
 
-// A test stand-in for a document that keeps the office busy past any limit:
-// when DOCVERT_SERVICE_STALL_ON names the input file, the service never answers.
-bool StallsOn(const std::string& name)
-{
-    const char* stall = std::getenv("DOCVERT_SERVICE_STALL_ON");
-    return stall != nullptr && *stall != '\0' && name == stall;
-}
-
 bool Serve(Office& office, const fs::path& work, int client, uid_t peer)
 {
     std::uint8_t kind = 0;
@@ -197,11 +189,6 @@ bool Serve(Office& office, const fs::path& work, int client, uid_t peer)
     const fs::path jobFolder = work / "job";
     fs::remove_all(jobFolder, ec);
     if (OpenJob(input, output, peer, job) && fs::create_directory(jobFolder, ec)) {
-        if (StallsOn(job.inputName)) {
-            for (;;) {
-                pause();
-            }
-        }
         std::string bytes;
         const int in = openat(job.folder, job.inputName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
