@@ -112,7 +112,7 @@ while read -r elf; do
         fail "$elf carries a run path"
     fi
 done < <(find "$usr" -type f \( -name '*.so' -o -perm -u+x \) -exec sh -c 'head -c4 "$1" | grep -q ELF' _ {} \; -print)
-[ "$elves" -eq 6 ] || fail "expected 6 programs and libraries, found $elves"
+[ "$elves" -eq 7 ] || fail "expected 7 programs and libraries, found $elves"
 # The version as users look for it.
 readelf -n "$usr/lib/morvex-update/MorvexUpdate" | grep -q "Morvex.*NT_VERSION" || fail "MorvexUpdate has no version note"
 note=$(strings -e S "$usr/lib/morvex-update/MorvexUpdate" | grep '^File')
