@@ -240,6 +240,22 @@ void RemoveLeftovers(const fs::path& parent, const fs::path& ours)
     }
 }
 
+// The office's threads still run while we end and may write into the folder
+// (its profile, its temporary files). Moved aside first, the folder takes no
+// new entries by name; what a thread still writes through an open file goes
+// with the next attempt.
+void RemoveWorkFolder(const fs::path& work)
+{
+    std::error_code ec;
+    fs::path doomed = work;
+    doomed += ".gone";
+    fs::rename(work, doomed, ec);
+    const fs::path target = ec ? work : doomed;
+    for (int attempt = 0; attempt < 20 && fs::exists(target, ec); ++attempt) {
+        fs::remove_all(target, ec);
+    }
+}
+
 int IdleSeconds()
 {
     const char* text = std::getenv("DOCVERT_SERVICE_IDLE_SECONDS");
@@ -367,6 +383,6 @@ int main(int argc, char** argv)
     if (lstat(socketPath.c_str(), &now) == 0 && now.st_ino == socketStat.st_ino) {
         unlink(socketPath.c_str());
     }
-    fs::remove_all(work, ec);
+    RemoveWorkFolder(work);
     _exit(0);
 }
