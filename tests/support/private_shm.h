@@ -16,3 +16,15 @@ enum class PrivateShm {
 PrivateShm RunWithPrivateShm();
 
 }  // namespace testsupport
+
+// The first statement of a test that counts the event's posts: the rest of
+// the test runs only in a private namespace.
+#define MORVEX_RUN_WITH_PRIVATE_SHM()                                                 \
+    switch (testsupport::RunWithPrivateShm()) {                                       \
+    case testsupport::PrivateShm::Unavailable:                                        \
+        GTEST_SKIP() << "needs a private /dev/shm (unshare --user --mount)";          \
+    case testsupport::PrivateShm::RanElsewhere:                                       \
+        return;                                                                       \
+    case testsupport::PrivateShm::Here:                                               \
+        break;                                                                        \
+    }

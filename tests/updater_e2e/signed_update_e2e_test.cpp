@@ -150,14 +150,7 @@ TEST_F(SignedUpdateProgram, AnArchiveThatFailsItsSignatureChangesNothing)
 TEST_F(SignedUpdateProgram, AManifestWithoutItsSignatureIsNoUpdate)
 {
     // The event's name is machine-wide (see WithNoUpdateItSignalsTheProductWithoutAnyDisplay).
-    switch (testsupport::RunWithPrivateShm()) {
-    case testsupport::PrivateShm::Unavailable:
-        GTEST_SKIP() << "needs a private /dev/shm (unshare --user --mount)";
-    case testsupport::PrivateShm::RanElsewhere:
-        return;
-    case testsupport::PrivateShm::Here:
-        break;
-    }
+    MORVEX_RUN_WITH_PRIVATE_SHM();
     UpdateSceneOptions options;
     options.signedUpdate = true;
     UpdateScene scene(options);

@@ -304,14 +304,7 @@ TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
     // The event's name is machine-wide: any other updater run on this machine
     // would post it as well. So the test runs again in a mount namespace of
     // its own, with a /dev/shm that no other run can reach.
-    switch (testsupport::RunWithPrivateShm()) {
-    case testsupport::PrivateShm::Unavailable:
-        GTEST_SKIP() << "needs a private /dev/shm (unshare --user --mount)";
-    case testsupport::PrivateShm::RanElsewhere:
-        return;
-    case testsupport::PrivateShm::Here:
-        break;
-    }
+    MORVEX_RUN_WITH_PRIVATE_SHM();
     UpdateSceneOptions options;
     options.offeredVersion = options.installedVersion;
     UpdateScene scene(options);
