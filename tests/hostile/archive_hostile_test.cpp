@@ -137,18 +137,12 @@ TEST_F(ZipBomb, HundredThousandTinyEntriesAreAllQueriedAndExtracted)
     }
 }
 
-}  // namespace
-
-namespace {
-
 unsigned ModeOf(const fs::path& path)
 {
     struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st.st_mode & 07777;
 }
-
-}  // namespace
 
 TEST_F(ZipBomb, ArchivesNamingTheUpdatersOwnFilesAreRefusedBeforeAnythingIsWritten)
 {
@@ -195,3 +189,5 @@ TEST_F(ZipBomb, NewFilesTakeOnlyThePermissionBitsAUnixArchiveStores)
     EXPECT_NE(ModeOf(Base() / "link"), 0777u) << "the mode of another file type is not taken";
     EXPECT_EQ(ModeOf(Base() / "old.sh"), 0604u) << "a replaced file keeps its own bits";
 }
+
+}  // namespace

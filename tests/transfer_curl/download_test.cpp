@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
 
 #include "transfer/ftp_transfer_curl.h"
 #include "transfer_fixture.h"
@@ -13,8 +14,23 @@ using testsupport::ReadFileBytes;
 using testsupport::U16;
 using testsupport::WriteFileBytes;
 
+// Every byte a download shows its observer.
+class Collector : public CDownloadObserver {
+public:
+    void OnDownloadBytes(const void* data, std::size_t size) override
+    {
+        m_bytes.append(static_cast<const char*>(data), size);
+    }
+    std::string m_bytes;
+};
+
 class Download : public TransferTest {
 protected:
+    void TearDown() override
+    {
+        g_pDownloadObserver = nullptr;
+        TransferTest::TearDown();
+    }
     BOOL Fetch(const std::string& url, const std::filesystem::path& localPath)
     {
         return g_FtpTransfer.DownloadFile(U16(url), U16(localPath.string()));
@@ -80,13 +96,22 @@ TEST_F(Download, KeepsThePartAfterABreakAndASecondCallCompletesIt)
     options.faultyTransfers = 1;
     StartServer(options);
 
+    // The observer sees what the file ends up holding, in order, also the
+    // part a resumed download found on disk.
+    Collector first;
+    g_pDownloadObserver = &first;
     EXPECT_EQ(Fetch(m_server->url("update.zip"), local("update.zip")), FALSE);
     EXPECT_TRUE(SameBytes(ReadFileBytes(local("update.zip")), content.substr(0, 100000)))
         << "the bytes received before the break should stay in the file";
+    EXPECT_EQ(first.m_bytes, ReadFileBytes(local("update.zip"))) << "what was stored, no more";
 
+    Collector resumed;
+    g_pDownloadObserver = &resumed;
     ASSERT_EQ(Fetch(m_server->url("update.zip"), local("update.zip")), TRUE);
     EXPECT_TRUE(Received("REST 100000"));
+    EXPECT_EQ(m_server->countCommands("REST "), 1u);
     EXPECT_TRUE(SameBytes(ReadFileBytes(local("update.zip")), content));
+    EXPECT_TRUE(SameBytes(resumed.m_bytes, content)) << "the held part first, then the rest";
 }
 
 TEST_F(Download, SendsNothingWhenTheLocalFileCannotBeOpened)

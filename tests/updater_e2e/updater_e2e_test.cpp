@@ -1,7 +1,9 @@
 // The built MorvexUpdate in a prepared installation against the local FTP
 // server, on the test's display: what the user sees and can do, and what the
 // run leaves behind. Screenshots are kept in the build folder
-// (tests/updater_e2e/screenshots/*.ppm) for a person to look at.
+// (tests/updater_e2e/screenshots/*.ppm) for a person to look at. Signed
+// updates too: what a pinned installation installs, what it refuses, and that
+// a refusal leaves it exactly as it was.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -10,11 +12,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <string>
 #include <thread>
 
 #include "platform/named_event.h"
 #include "support/private_shm.h"
 #include "support/temp_dir.h"
+#include "updater/install/minisign.h"
 #include "updater_e2e/program_run.h"
 #include "updater_e2e/x11_screen.h"
 #include "workflow_update/script_tools.h"
@@ -22,7 +27,37 @@
 
 namespace {
 
+using testsupport::ReadFileBytes;
+using testsupport::WriteFileBytes;
+
 const std::string kDialogTitle = "自动升级程序";
+
+// Every file below the installation with its size and hash; the installation
+// lock, which every run leaves, aside.
+std::map<std::string, std::string> Contents(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string name = std::filesystem::relative(entry.path(), folder).string();
+        if (entry.is_regular_file() && name != "MorvexUpdate.lock") {
+            const std::string bytes = ReadFileBytes(entry.path());
+            files[name] = std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
+        } else if (!entry.is_regular_file()) {
+            files[name + "/"] = "";
+        }
+    }
+    return files;
+}
+
+// A signature of the server's update.zip by the secret key file `key`.
+std::string SignArchive(UpdateScene& scene, const std::string& key, const std::string& comment)
+{
+    std::string error;
+    minisign::Digest digest{};
+    const auto secret = minisign::ParseSecretKey(key, "", &error);
+    EXPECT_TRUE(secret && minisign::DigestOfFile((scene.ServerFolder() / "update.zip").string(), &digest, &error));
+    return minisign::SignDigest(*secret, digest, comment);
+}
 
 // Places of controls in dialog units of the 320 x 185 template; the window's
 // client area is the template converted, so a fraction of it finds them.
@@ -160,11 +195,28 @@ protected:
         return shot;
     }
 
-    // Closes the dialog with `close` as soon as it is allowed: closing is
-    // refused until the product has been asked to start again, so it is
-    // repeated until the program ends. The exit status, or -1.
+    // Runs the program with a display, confirms the message box titled
+    // `caption` and closes the dialog; m_before is the installation before the
+    // run. The exit status.
+    int RunAndConfirm(UpdateScene& scene, const char* caption)
+    {
+        Prepare(scene, true);
+        m_before = Contents(scene.Install());
+        ProgramRun run(scene.Install() / "MorvexUpdate", {}, true, m_stderr);
+        const unsigned long box = m_screen.WaitForWindow(run.pid(), caption, 60);
+        EXPECT_NE(box, 0u) << "no message box " << caption << "; stderr: " << Err();
+        PressKey(box, "Return");
+        const unsigned long dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10);
+        if (dialog != 0 && run.Running()) {
+            return run.CloseWhenAllowed([&] { m_screen.RequestClose(dialog); });
+        }
+        return run.WaitForExit(30);
+    }
+    std::string Err() const { return ReadFileBytes(m_stderr); }
+
     X11Screen m_screen;
     std::filesystem::path m_stderr;
+    std::map<std::string, std::string> m_before;
 };
 
 }  // namespace
@@ -299,27 +351,40 @@ TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTh
     EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}));
 }
 
+// No update: the installed version offered again, or a pinned installation's
+// manifest without its signature.
 TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
 {
     // The event's name is machine-wide: any other updater run on this machine
     // would post it as well. So the test runs again in a mount namespace of
     // its own, with a /dev/shm that no other run can reach.
     MORVEX_RUN_WITH_PRIVATE_SHM();
-    UpdateSceneOptions options;
-    options.offeredVersion = options.installedVersion;
-    UpdateScene scene(options);
-    platform::DeleteEvent(u"MORVEX_UPDATE_COMPLETE");
-    platform::HEVENT event = platform::CreateEventW(u"MORVEX_UPDATE_COMPLETE");
-    ASSERT_NE(event, nullptr);
+    for (const bool unsignedManifest : {false, true}) {
+        SCOPED_TRACE(unsignedManifest ? "manifest without its signature" : "same version");
+        UpdateSceneOptions options;
+        options.signedUpdate = unsignedManifest;
+        if (!unsignedManifest) {
+            options.offeredVersion = options.installedVersion;
+        }
+        UpdateScene scene(options);
+        std::filesystem::remove(scene.ServerFolder() / "version.ini.minisig");
+        platform::DeleteEvent(u"MORVEX_UPDATE_COMPLETE");
+        platform::HEVENT event = platform::CreateEventW(u"MORVEX_UPDATE_COMPLETE");
+        ASSERT_NE(event, nullptr);
 
-    // Arguments are ignored.
-    auto run = Start(scene, false, {"--anything", "at all"});
-    EXPECT_EQ(run->WaitForExit(30), 0);
-    EXPECT_EQ(platform::GetEventCount(event), 1) << "the product's event is posted once";
-    EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
-    EXPECT_EQ(scene.ProcessControlCalls().size(), 0u);
-    platform::CloseEventHandle(event);
-    platform::DeleteEvent(u"MORVEX_UPDATE_COMPLETE");
+        Prepare(scene, true);
+        const auto before = Contents(scene.Install());
+        // Arguments are ignored.
+        ProgramRun run(scene.Install() / "MorvexUpdate", {"--anything", "at all"}, false, m_stderr);
+        EXPECT_EQ(run.WaitForExit(30), 0);
+        EXPECT_EQ(platform::GetEventCount(event), 1) << "the product's event is posted once";
+        EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
+        EXPECT_EQ(Contents(scene.Install()), before);
+        EXPECT_EQ(scene.ProcessControlCalls().size(), 0u);
+        EXPECT_EQ(Err().find("manifest is not verified") != std::string::npos, unsignedManifest) << Err();
+        platform::CloseEventHandle(event);
+        platform::DeleteEvent(u"MORVEX_UPDATE_COMPLETE");
+    }
 }
 
 TEST_F(UpdaterProgram, AnUpdateDueThatCannotBeShownIsLeftForLater)
@@ -342,5 +407,67 @@ TEST_F(UpdaterProgram, AnUpdateDueThatCannotBeShownIsLeftForLater)
         EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
         EXPECT_EQ(scene.ProcessControlCalls().size(), 0u) << "the product must not be stopped";
         EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+    }
+}
+
+TEST_F(UpdaterProgram, SignedWithThePinnedKeyOrWithoutAnyKeyTheUpdateInstalls)
+{
+    RequireDisplay();
+    for (const bool pinned : {true, false}) {
+        SCOPED_TRACE(pinned ? "signed" : "no key");
+        UpdateSceneOptions options;
+        options.signedUpdate = pinned;
+        UpdateScene scene(options);
+        EXPECT_EQ(RunAndConfirm(scene, "升级成功"), 0);
+        EXPECT_EQ(scene.InstalledVersion(), "1.0.0.12");
+        EXPECT_EQ(scene.PeopleInDatabase(), (std::vector<std::string>{"老员工", "新同事"}));
+        const std::string err = Err();
+        const std::size_t said = err.find("the update source is not verified");
+        EXPECT_EQ(said == std::string::npos, pinned) << err;
+        EXPECT_EQ(err.find("the update source is not verified", said + 1), std::string::npos) << "one line";
+    }
+}
+
+TEST_F(UpdaterProgram, AnArchiveThatFailsItsSignatureChangesNothing)
+{
+    RequireDisplay();
+    const std::string comment = "morvex code=zt_e version=1.0.0.12 file=update.zip";
+    std::string error;
+    const std::string otherKey = minisign::GenerateKeyPair(false, "", &error)->secretKeyFile;
+    const std::map<std::string, std::function<void(UpdateScene&)>> spoilers = {
+        {"archive replaced after signing",
+         [](UpdateScene& scene) {
+             std::string bytes = ReadFileBytes(scene.ServerFolder() / "update.zip");
+             bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x20);
+             WriteFileBytes(scene.ServerFolder() / "update.zip", bytes);
+         }},
+        {"signed by another key",
+         [&](UpdateScene& scene) {
+             WriteFileBytes(scene.ServerFolder() / "update.zip.minisig", SignArchive(scene, otherKey, comment));
+         }},
+        {"signature for another version",
+         [](UpdateScene& scene) {
+             WriteFileBytes(scene.ServerFolder() / "update.zip.minisig",
+                            SignArchive(scene, ReadFileBytes(scene.KeysFolder() / "MorvexUpdate.key"),
+                                        "morvex code=zt_e version=1.0.0.11 file=update.zip"));
+         }},
+        {"signature for the other file",
+         [](UpdateScene& scene) {
+             std::filesystem::copy_file(scene.ServerFolder() / "version.ini.minisig",
+                                        scene.ServerFolder() / "update.zip.minisig",
+                                        std::filesystem::copy_options::overwrite_existing);
+         }},
+    };
+    for (const auto& [what, spoil] : spoilers) {
+        SCOPED_TRACE(what);
+        UpdateSceneOptions options;
+        options.signedUpdate = true;
+        UpdateScene scene(options);
+        spoil(scene);
+        EXPECT_EQ(RunAndConfirm(scene, "升级失败"), 0);
+        EXPECT_EQ(Contents(scene.Install()), m_before) << "the installation must be exactly as it was";
+        EXPECT_EQ(scene.ProcessControlCalls(),
+                  (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}));
+        EXPECT_NE(Err().find("the update package is not verified"), std::string::npos) << Err();
     }
 }

@@ -135,11 +135,7 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options)
     std::filesystem::create_directories(Install());
     testsupport::FtpServerOptions serverOptions = options.server;
     if (options.tls) {
-        std::filesystem::create_directories(TlsFolder());
-        EXPECT_EQ(RunAndWait({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
-                              (TlsFolder() / "key.pem").string(), "-out", (TlsFolder() / "cert.pem").string()}),
-                  0);
+        MakeCertificate(TlsFolder());
         serverOptions.tlsCertificate = (TlsFolder() / "cert.pem").string();
         serverOptions.tlsKey = (TlsFolder() / "key.pem").string();
         std::filesystem::copy_file(TlsFolder() / "cert.pem", Install() / "MorvexUpdate.ca.pem");
@@ -210,6 +206,15 @@ void UpdateScene::SetInstalledSetting(const std::string& section, const std::str
     const std::string header = "[" + section + "]\r\n";
     text.insert(text.find(header) + header.size(), key + "=" + value + "\r\n");
     testsupport::WriteFileBytes(Install() / "version.ini", text);
+}
+
+void MakeCertificate(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    EXPECT_EQ(RunAndWait({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                          "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                          (folder / "key.pem").string(), "-out", (folder / "cert.pem").string()}),
+              0);
 }
 
 std::filesystem::path UpdateScene::ServerFolder() const

@@ -128,6 +128,9 @@ private:
 // The publishing tool's path in the build.
 std::string PublishTool();
 
+// A self-signed certificate for 127.0.0.1: cert.pem and key.pem in `folder`.
+void MakeCertificate(const std::filesystem::path& folder);
+
 // Another process (the product, still shutting down) holds a write lock on a
 // database from the constructor until Release(). Meanwhile the lock requests
 // that SQLite in this process makes and the kernel refuses are counted, to
