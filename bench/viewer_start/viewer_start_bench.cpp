@@ -13,8 +13,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,32 +23,31 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tools/docvert/service_link.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Ends the resident converter listening in `runtime`, found by its socket's peer.
-void EndConverter(const fs::path& runtime)
+// Ends the resident converter of this user (its runtime folder is the
+// benchmark's own), found by its socket's peer.
+void EndConverter()
 {
-    const std::string path = (runtime / ("docvert-" + std::to_string(geteuid()) + ".socket")).string();
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.pid > 0) {
-        std::printf("resident converter: pid %d ended\n", static_cast<int>(peer.pid));
-        kill(peer.pid, SIGTERM);  // it removes its profile folder as it ends
+    const int fd = docvert::ConnectToService(docvert::ServiceSocketPath());
+    if (fd < 0) {
+        return;
     }
-    if (fd >= 0) {
-        close(fd);
+    const std::optional<docvert::PeerIds> peer = docvert::PeerOf(fd);
+    close(fd);
+    if (peer && peer->pid > 0) {
+        std::printf("resident converter: pid %d ended\n", static_cast<int>(peer->pid));
+        kill(peer->pid, SIGTERM);  // it removes its profile folder as it ends
     }
 }
 
@@ -275,7 +272,7 @@ int main(int argc, char** argv)
         }
     }
     std::printf("load average at the end %s\n", LoadAverage().c_str());
-    EndConverter(runtime);
+    EndConverter();
     Stop(server);
     fs::remove_all(root);
     return failures == 0 ? 0 : 1;

@@ -4,10 +4,8 @@
 // request reads it and then never answers.
 //
 //   stalling_service [--ready-fd N]
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -26,32 +24,13 @@ int main(int argc, char** argv)
         }
     }
     signal(SIGPIPE, SIG_IGN);
-    const std::string socketPath = docvert::ServiceSocketPath();
-    sockaddr_un address{};
-    if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
-        return 1;
-    }
     // The lock is how clients and tests tell that a service runs.
-    const int lock = open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct flock whole {};
-    whole.l_type = F_WRLCK;
-    whole.l_whence = SEEK_SET;
-    if (lock < 0 || fcntl(lock, F_SETLK, &whole) != 0) {
-        return 0;
+    bool anotherRuns = false;
+    const int listener = docvert::ListenAsService(docvert::ServiceSocketPath(), anotherRuns);
+    if (listener < 0) {
+        return anotherRuns ? 0 : 1;
     }
-    unlink(socketPath.c_str());
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 16) != 0) {
-        return 1;
-    }
-    if (readyFd >= 0) {
-        const char ready = 1;
-        (void)!write(readyFd, &ready, 1);
-        close(readyFd);
-    }
+    docvert::ReportReady(readyFd);
     for (;;) {
         const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) {

@@ -114,6 +114,37 @@ pid_t ServiceLockHolder(const std::string& socketPath)
 
 bool ServiceLockHeld(const std::string& socketPath) { return ServiceLockHolder(socketPath) != 0; }
 
+// Moves `size` bytes through `step` (one send or recv), retrying when a signal
+// interrupts it; false on a closed or failed socket.
+template <typename Byte, typename Step>
+bool Transfer(Byte* p, std::size_t size, Step step)
+{
+    while (size > 0) {
+        const ssize_t n = step(p, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The socket's address; false when the path does not fit.
+bool SocketAddress(const std::string& socketPath, sockaddr_un& address)
+{
+    if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    address = {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    return true;
+}
+
 }  // namespace
 
 std::string ServiceSocketPath()
@@ -138,36 +169,13 @@ std::string ServiceSocketPath()
 
 bool SendAll(int fd, const void* data, std::size_t size)
 {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return Transfer(static_cast<const char*>(data), size,
+                    [fd](const char* p, std::size_t n) { return send(fd, p, n, MSG_NOSIGNAL); });
 }
 
 bool ReceiveAll(int fd, void* data, std::size_t size)
 {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = recv(fd, p, size, 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return Transfer(static_cast<char*>(data), size, [fd](char* p, std::size_t n) { return recv(fd, p, n, 0); });
 }
 
 bool SendText(int fd, const std::string& text)
@@ -196,14 +204,48 @@ std::optional<PeerIds> PeerOf(int fd)
     return PeerIds{cred.uid, cred.pid};
 }
 
+int ListenAsService(const std::string& socketPath, bool& anotherRuns)
+{
+    anotherRuns = false;
+    sockaddr_un address{};
+    if (!SocketAddress(socketPath, address)) {
+        return -1;
+    }
+    const int lock = open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (lock < 0 || fcntl(lock, F_SETLK, &whole) != 0) {
+        anotherRuns = true;
+        if (lock >= 0) {
+            close(lock);
+        }
+        return -1;
+    }
+    unlink(socketPath.c_str());
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 16) != 0) {
+        return -1;
+    }
+    return listener;
+}
+
+void ReportReady(int readyFd)
+{
+    if (readyFd >= 0) {
+        const char ready = 1;
+        (void)!write(readyFd, &ready, 1);
+        close(readyFd);
+    }
+}
+
 int ConnectToService(const std::string& socketPath)
 {
     sockaddr_un address{};
-    if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
+    if (!SocketAddress(socketPath, address)) {
         return -1;
     }
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;

@@ -35,6 +35,16 @@ struct PeerIds {
 };
 std::optional<PeerIds> PeerOf(int fd);
 
+// For a service program: takes the user's lock (held for the rest of the
+// process; the kernel lets go of it however the process ends, so a socket left
+// by a killed service can be replaced safely) and listens on `socketPath`.
+// The listening socket, or -1 with `anotherRuns` set when the lock could not be
+// taken (another service runs: nothing to do) rather than something failing.
+int ListenAsService(const std::string& socketPath, bool& anotherRuns);
+
+// Tells the client that started us (descriptor `readyFd`, -1 for none) that we listen.
+void ReportReady(int readyFd);
+
 // A connected socket to a service of this user, or -1 when none answers or
 // the one that answers runs as someone else.
 int ConnectToService(const std::string& socketPath);

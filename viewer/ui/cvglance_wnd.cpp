@@ -131,7 +131,6 @@ CCvGlanceWnd::CCvGlanceWnd(std::vector<CString> args)
     CHtmlCtrl::Events events;
     events.loaded = [this](const std::string& path) { OnPageLoaded(path); };
     events.failed = [this](const std::string& path) { OnPageFailed(path); };
-    events.escape = [this] { Close(); };
     // The view may load the loading page's folder and the temporary folder,
     // where the documents and their supporting files lie.
     const std::vector<std::string> folders{
@@ -414,7 +413,8 @@ void CCvGlanceWnd::OnPageFailed(const std::string& nativePath)
 
 void CCvGlanceWnd::OnCharHook(wxKeyEvent& event)
 {
-    // Esc ends the viewer as a dialog's Cancel does.
+    // Esc ends the viewer as a dialog's Cancel does, wherever the focus is: the
+    // hook sees a key before the page in the view does.
     if (event.GetKeyCode() == WXK_ESCAPE) {
         Close();
         return;

@@ -91,6 +91,6 @@ private:
     wxFont m_fontTitle;
     wxRect m_rcRestored;        // where a maximised window returns to
     bool m_bDragging = false;
-    bool m_bClosing = false;    // Esc may ask twice: through the view and the window
+    bool m_bClosing = false;    // a second Close (a held Esc) before the window is gone
     wxPoint m_ptDragOffset;     // pointer position relative to the window while dragging
 };

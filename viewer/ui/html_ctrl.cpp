@@ -78,11 +78,7 @@ bool CHtmlCtrl::Create(wxWindow* parent, const wxRect& rect, int id, Events even
     m_view->EnableContextMenu(false);
     m_view->AddUserScript(HTML_CTRL_GUARD_SCRIPT, wxWEBVIEW_INJECT_AT_DOCUMENT_START);
     DisablePageScripts(m_view);
-    GuardKeys(m_view, [this] {
-        if (m_events.escape) {
-            m_events.escape();
-        }
-    });
+    GuardKeys(m_view);
     m_view->Bind(wxEVT_WEBVIEW_LOADED, &CHtmlCtrl::OnLoaded, this);
     m_view->Bind(wxEVT_WEBVIEW_ERROR, &CHtmlCtrl::OnError, this);
     m_view->Bind(wxEVT_WEBVIEW_NAVIGATING, &CHtmlCtrl::OnNavigating, this);

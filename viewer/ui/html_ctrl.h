@@ -24,7 +24,6 @@ public:
     struct Events {
         PageEvent loaded;   // a page finished loading
         PageEvent failed;   // a page could not be shown (a type the view cannot show)
-        std::function<void()> escape;  // Esc was pressed in the view
     };
 
     // Creates the view as a child of parent, at rect, with the given id; it

@@ -70,27 +70,14 @@ void OnFilterSaved(GObject* store, GAsyncResult* result, gpointer data)
     saving->done = true;
 }
 
-struct KeyGuard {
-    std::function<void()> onEscape;
-};
-
-gboolean OnNativeKeyPress(GtkWidget* /*widget*/, GdkEventKey* event, gpointer data)
+gboolean OnNativeKeyPress(GtkWidget* /*widget*/, GdkEventKey* event, gpointer /*data*/)
 {
-    if (event->keyval == GDK_KEY_Escape) {
-        const auto* guard = static_cast<const KeyGuard*>(data);
-        if (guard->onEscape) {
-            guard->onEscape();
-        }
-        return TRUE;
-    }
     // TRUE ends the signal here, before the web view's own key handling runs.
     return (event->state & GDK_CONTROL_MASK) != 0 || event->keyval == GDK_KEY_F5 ||
                    event->keyval == GDK_KEY_F7
                ? TRUE
                : FALSE;
 }
-
-void DeleteKeyGuard(gpointer data, GClosure* /*closure*/) { delete static_cast<KeyGuard*>(data); }
 
 }  // namespace
 
@@ -158,15 +145,14 @@ bool ConfineToFolders(wxWebView* view, const std::vector<std::string>& folders)
     return true;
 }
 
-bool GuardKeys(wxWebView* view, std::function<void()> onEscape)
+bool GuardKeys(wxWebView* view)
 {
     WebKitWebView* native = NativeView(view);
     if (native == nullptr) {
         return false;
     }
-    auto* guard = new KeyGuard{std::move(onEscape)};
-    return g_signal_connect_data(native, "key-press-event", G_CALLBACK(&OnNativeKeyPress), guard,
-                                 &DeleteKeyGuard, GConnectFlags{}) != 0;
+    return g_signal_connect_data(native, "key-press-event", G_CALLBACK(&OnNativeKeyPress), nullptr, nullptr,
+                                 GConnectFlags{}) != 0;
 }
 
 #else
@@ -174,6 +160,6 @@ bool GuardKeys(wxWebView* view, std::function<void()> onEscape)
 bool DisablePageScripts(wxWebView* /*view*/) { return false; }
 bool ConfineToFolders(wxWebView* /*view*/, const std::vector<std::string>& /*folders*/) { return false; }
 std::string LocalFileUrl(const std::string& /*nativePath*/) { return {}; }
-bool GuardKeys(wxWebView* /*view*/, std::function<void()> /*onEscape*/) { return false; }
+bool GuardKeys(wxWebView* /*view*/) { return false; }
 
 #endif

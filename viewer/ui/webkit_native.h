@@ -3,7 +3,6 @@
 // returns false and changes nothing.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,7 +25,7 @@ std::string LocalFileUrl(const std::string& nativePath);
 
 // Swallows, before the page or the view's own shortcuts see them, every key
 // press with Ctrl held (select all, copy, find, print), F5 (reload) and F7
-// (caret browsing, which would let the keyboard select text). Esc is
-// swallowed too and calls onEscape. False when the native view could not be
-// reached.
-bool GuardKeys(wxWebView* view, std::function<void()> onEscape);
+// (caret browsing, which would let the keyboard select text). Esc is left to
+// the window, whose key hook sees it before the view does. False when the
+// native view could not be reached.
+bool GuardKeys(wxWebView* view);

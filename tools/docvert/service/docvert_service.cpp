@@ -15,7 +15,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -277,28 +276,11 @@ int main(int argc, char** argv)
     // A client that asked for a start and stopped listening must not end us.
     signal(SIGPIPE, SIG_IGN);
     const std::string socketPath = docvert::ServiceSocketPath();
-    sockaddr_un address{};
-    if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
-        return 1;
-    }
-    // One service per user: the lock is held as long as we live, and the
-    // kernel lets go of it however we end, so a socket left by a killed
-    // service can be replaced safely.
-    const std::string lockPath = socketPath + ".lock";
-    const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct flock whole {};
-    whole.l_type = F_WRLCK;
-    whole.l_whence = SEEK_SET;
-    if (lock < 0 || fcntl(lock, F_SETLK, &whole) != 0) {
-        return 0;
-    }
-    unlink(socketPath.c_str());
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 16) != 0) {
-        return 1;
+    // One service per user: the lock is held as long as we live.
+    bool anotherRuns = false;
+    const int listener = docvert::ListenAsService(socketPath, anotherRuns);
+    if (listener < 0) {
+        return anotherRuns ? 0 : 1;
     }
     struct stat socketStat {};
     lstat(socketPath.c_str(), &socketStat);
@@ -341,11 +323,7 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    if (readyFd >= 0) {
-        const char ready = 1;
-        (void)!write(readyFd, &ready, 1);
-        close(readyFd);
-    }
+    docvert::ReportReady(readyFd);
 
     const auto idle = std::chrono::seconds(IdleSeconds());
     auto lastRequest = std::chrono::steady_clock::now();
