@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "support/converter_service_scope.h"
 #include "support/temp_dir.h"
 #include "tools/docvert/child_process.h"
 
@@ -29,18 +30,14 @@ ChildOptions WithOutput(const std::string& path)
 }
 
 // True once the process is gone (or only a zombie of it is left). Killed
-// processes vanish asynchronously, so this waits for them (a minute at most).
+// processes vanish asynchronously, so this waits for them.
 bool ProcessEnds(pid_t pid)
 {
-    for (int attempt = 0; attempt < 6000; ++attempt) {
+    return testsupport::WaitUntil([pid] {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string line;
-        if (!std::getline(stat, line) || line.find(") Z ") != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
+        return !std::getline(stat, line) || line.find(") Z ") != std::string::npos;
+    });
 }
 
 pid_t ReadPid(const std::string& path)

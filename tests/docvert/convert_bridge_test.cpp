@@ -65,12 +65,13 @@ TEST(ConvertBridge, WarmUpStartsTheResidentConverterForWordDocumentsOnly)
 {
     const fs::path runtime = std::getenv("XDG_RUNTIME_DIR");
     ASSERT_TRUE(testsupport::EndConverterService(runtime));
-    const fs::path lock = runtime / ("docvert-" + std::to_string(geteuid()) + ".socket.lock");
+    const fs::path socketPath = runtime / ("docvert-" + std::to_string(geteuid()) + ".socket");
+    const fs::path lock = socketPath.string() + ".lock";
     fs::remove(lock);
     EXPECT_FALSE(WarmUpConverter(CONVERT_MHT));
     EXPECT_FALSE(fs::exists(lock)) << "nothing should start for an archive";
     ASSERT_TRUE(WarmUpConverter(CONVERT_DOC));
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(runtime / ("docvert-" + std::to_string(geteuid()) + ".socket")); }))
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::exists(socketPath); }))
         << "the converter should come up by itself";
     EXPECT_TRUE(testsupport::EndConverterService(runtime));
 }

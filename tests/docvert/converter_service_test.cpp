@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -30,7 +29,7 @@ using docvert::DocConverterKind;
 using docverttest::FixturePath;
 using namespace std::chrono_literals;
 
-bool WaitFor(const std::function<bool()>& condition) { return testsupport::WaitUntil(condition); }
+using testsupport::WaitUntil;
 
 class ConverterService : public ::testing::Test {
 protected:
@@ -161,18 +160,18 @@ TEST_F(ConverterService, EndsAfterAQuietPeriodAndWhenTheSessionEnds)
         testsupport::ScopedEnv idle("DOCVERT_SERVICE_IDLE_SECONDS", "1");
         ASSERT_TRUE(docvert::EnsureService(Settings()).has_value());
     }
-    EXPECT_TRUE(WaitFor([&] { return !ServiceRuns(); })) << "a quiet service should end by itself";
+    EXPECT_TRUE(WaitUntil([&] { return !ServiceRuns(); })) << "a quiet service should end by itself";
 
     ASSERT_TRUE(docvert::EnsureService(Settings()).has_value());
     // Logging out removes the runtime folder with the socket in it.
     fs::remove(SocketPath());
-    EXPECT_TRUE(WaitFor([&] { return !ServiceRuns(); })) << "the service should end with the session";
+    EXPECT_TRUE(WaitUntil([&] { return !ServiceRuns(); })) << "the service should end with the session";
 
     ASSERT_TRUE(docvert::EnsureService(Settings()).has_value());
     const std::optional<pid_t> pid = RunningPid();
     ASSERT_TRUE(pid.has_value());
     kill(*pid, SIGHUP);
-    EXPECT_TRUE(WaitFor([&] { return !ServiceRuns(); })) << "a hang-up should end the service";
+    EXPECT_TRUE(WaitUntil([&] { return !ServiceRuns(); })) << "a hang-up should end the service";
     EXPECT_FALSE(fs::exists(SocketPath())) << "the service should take its socket along";
 }
 
@@ -188,7 +187,7 @@ TEST_F(ConverterService, ADocumentOverTheLimitCostsTheServiceAndTheNextGetsANewO
 
     EXPECT_FALSE(Convert(FixturePath("resume.doc")).has_value())
         << "a document over the limit should be a conversion error";
-    EXPECT_TRUE(WaitFor([&] { return !ServiceRuns(); })) << "the stalled service should be killed";
+    EXPECT_TRUE(WaitUntil([&] { return !ServiceRuns(); })) << "the stalled service should be killed";
 
     m_programs.service = DOCVERT_SERVICE_PROGRAM;
     m_programs.officeTimeLimit = docvert::DocConverterPrograms{}.officeTimeLimit;
@@ -217,7 +216,7 @@ TEST_F(ConverterService, AKilledServiceIsReplaced)
     const std::optional<pid_t> first = docvert::EnsureService(Settings());
     ASSERT_TRUE(first.has_value());
     kill(*first, SIGKILL);
-    ASSERT_TRUE(WaitFor([&] { return !ServiceRuns(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !ServiceRuns(); }));
     EXPECT_TRUE(fs::exists(SocketPath())) << "a killed service leaves its socket behind";
 
     const std::optional<docvert::DocConversion> next = Convert(FixturePath("resume.doc"));
@@ -283,7 +282,7 @@ TEST_F(ConverterService, PeersOfAnotherUserAreRefusedBothWays)
     RunAsNobody(open, "import socket\ns = socket.socket(socket.AF_UNIX)\ns.bind('" + foreign +
                     "')\ns.listen(4)\ns.accept()\n",
                 true);
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(foreign); }));
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(foreign); }));
     EXPECT_EQ(docvert::ConnectToService(foreign), -1) << "a service of another user must not be used";
     fs::remove_all(open);
 }

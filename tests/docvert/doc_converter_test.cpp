@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "page_checks.h"
+#include "support/converter_service_scope.h"
 #include "support/temp_dir.h"
 #include "tools/docvert/doc_converter.h"
 
@@ -22,6 +23,7 @@ using docvert::DocConverterPrograms;
 using docverttest::EmbeddedImagesOf;
 using docverttest::FixturePath;
 using docverttest::LocalReferencesOf;
+using testsupport::WaitUntil;
 using namespace std::chrono_literals;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -196,18 +198,6 @@ std::vector<std::string> ConversionProcesses(const std::string& folder)
     return found;
 }
 
-template <typename Condition>
-bool WaitFor(Condition condition)
-{
-    for (int attempt = 0; attempt < 3000; ++attempt) {  // a minute at most
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
-
 TEST_F(DocConversion, OfficeOverItsTimeLimitIsKilledWithItsHelpersAndLeavesNothing)
 {
     // An office that never finishes, with a helper in the background, as the
@@ -220,7 +210,7 @@ TEST_F(DocConversion, OfficeOverItsTimeLimitIsKilledWithItsHelpersAndLeavesNothi
     programs.antiword = "docvert-test-no-antiword";
     programs.officeTimeLimit = 1500ms;
     EXPECT_FALSE(ConvertDocToHtml(FixturePath("resume.doc"), programs).has_value());
-    EXPECT_TRUE(WaitFor([&] { return ConversionProcesses(m_tmp.path().string()).empty(); }))
+    EXPECT_TRUE(WaitUntil([&] { return ConversionProcesses(m_tmp.path().string()).empty(); }))
         << "no process of the office should survive";
     EXPECT_EQ(LeftInTemp(), std::vector<std::string>{}) << "its profile and scratch files should be removed";
 }
@@ -264,17 +254,17 @@ TEST_F(DocConversion, HostEndingDuringAConversionTakesTheOfficeItsFilesAndItsSoc
             }
             std::exit(0);  // static destructors run, as at the end of main
         }
-        const bool stopped = WaitFor([&] { return std::filesystem::exists(caught); });
+        const bool stopped = WaitUntil([&] { return std::filesystem::exists(caught); });
         if (killed) {
             kill(host, SIGKILL);
         }
         waitpid(host, nullptr, 0);
         ASSERT_TRUE(stopped) << "the office never opened its socket";
         const std::string socket = testsupport::ReadFileBytes(caught);
-        EXPECT_TRUE(WaitFor([&] { return ConversionProcesses(m_tmp.path().string()).empty(); }))
+        EXPECT_TRUE(WaitUntil([&] { return ConversionProcesses(m_tmp.path().string()).empty(); }))
             << "the office outlived its host";
-        EXPECT_TRUE(WaitFor([&] { return LeftInTemp().empty(); })) << "the conversion's folder outlived its host";
-        EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(std::filesystem::symlink_status(socket)); }))
+        EXPECT_TRUE(WaitUntil([&] { return LeftInTemp().empty(); })) << "the conversion's folder outlived its host";
+        EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(std::filesystem::symlink_status(socket)); }))
             << socket << " outlived the office";
         for (const std::string& pid : ConversionProcesses(m_tmp.path().string())) {
             kill(std::stoi(pid), SIGKILL);

@@ -39,19 +39,24 @@ def image(name, *draw):
         return f.read()
 
 
-def make_doc(photo):
-    with open(os.path.join(OUT, "resume.html"), encoding="utf-8") as f:
-        page = f.read()
-    inlined = page.replace('src="photo.png"', 'src="data:image/png;base64,%s"' % base64.b64encode(photo).decode())
+def save_as_word(name, source_name, text):
+    """Writes `text` as `source_name` and has LibreOffice save it as fixtures/<name>.doc (Word 97)."""
     with tempfile.TemporaryDirectory() as work:
-        source = os.path.join(work, "resume.html")
+        source = os.path.join(work, source_name)
         with open(source, "w", encoding="utf-8") as f:
-            f.write(inlined)
+            f.write(text)
         profile = "file://" + os.path.join(work, "profile")
         subprocess.run(["soffice", "--headless", "--norestore", "-env:UserInstallation=" + profile,
                         "--convert-to", "doc:MS Word 97", "--outdir", work, source],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.copyfile(os.path.join(work, "resume.doc"), os.path.join(OUT, "resume.doc"))
+        shutil.copyfile(os.path.join(work, name + ".doc"), os.path.join(OUT, name + ".doc"))
+
+
+def make_doc(photo):
+    with open(os.path.join(OUT, "resume.html"), encoding="utf-8") as f:
+        page = f.read()
+    inlined = page.replace('src="photo.png"', 'src="data:image/png;base64,%s"' % base64.b64encode(photo).decode())
+    save_as_word("resume", "resume.html", inlined)
 
 
 def make_field_doc():
@@ -61,15 +66,7 @@ def make_field_doc():
             ' office:mimetype="application/vnd.oasis.opendocument.text"><office:body><office:text>'
             '<text:p>简历文件：<text:file-name text:display="name-and-extension">x.doc</text:file-name></text:p>'
             '</office:text></office:body></office:document>\n')
-    with tempfile.TemporaryDirectory() as work:
-        source = os.path.join(work, "filename_field.fodt")
-        with open(source, "w", encoding="utf-8") as f:
-            f.write(page)
-        profile = "file://" + os.path.join(work, "profile")
-        subprocess.run(["soffice", "--headless", "--norestore", "-env:UserInstallation=" + profile,
-                        "--convert-to", "doc:MS Word 97", "--outdir", work, source],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.copyfile(os.path.join(work, "filename_field.doc"), os.path.join(OUT, "filename_field.doc"))
+    save_as_word("filename_field", "filename_field.fodt", page)
 
 
 def part(maintype, subtype, payload, encode, charset=None, **headers):

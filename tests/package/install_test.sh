@@ -50,8 +50,9 @@ step "making the packages with cpack"
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack failed"; }
 arch=$(dpkg --print-architecture)
+packages=(morvex-update cvglance morvex-publish haltwick)
 debs=()
-for package in morvex-update cvglance morvex-publish haltwick; do
+for package in "${packages[@]}"; do
     deb=$work/out/${package}_${version}_${arch}.deb
     [ -f "$deb" ] || { ls "$work/out"; fail "no $deb"; }
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "$package: version is not $version"
@@ -92,7 +93,7 @@ unshare --mount --propagation private sh -c \
     'mount --bind /var/lib/dpkg /var/lib/dpkg && mount -o remount,bind,ro /var/lib/dpkg && exec "$@"' sh \
     dpkg --root="$root" --log="$work/dpkg.log" --force-depends -i "${debs[@]}" \
     > "$work/dpkg.out" 2>&1 || { cat "$work/dpkg.out"; fail "dpkg -i failed"; }
-for package in morvex-update cvglance morvex-publish haltwick; do
+for package in "${packages[@]}"; do
     [ "$(dpkg-query --root="$root" -W -f='${Status} ${Version}' "$package")" = "install ok installed $version" ] ||
         fail "$package is not installed in the throw-away root"
 done
@@ -115,12 +116,12 @@ done < <(find "$usr" -type f \( -name '*.so' -o -perm -u+x \) -exec sh -c 'head 
 [ "$elves" -eq 7 ] || fail "expected 7 programs and libraries, found $elves"
 # The version as users look for it.
 readelf -n "$usr/lib/morvex-update/MorvexUpdate" | grep -q "Morvex.*NT_VERSION" || fail "MorvexUpdate has no version note"
-note=$(strings -e S "$usr/lib/morvex-update/MorvexUpdate" | grep '^File')
-[[ $note == *"FileVersion=$version"* && $note == *"FileDescription=Morvex自动升级程序V${version%.*.*}"* ]] ||
-    fail "MorvexUpdate's version note: $note"
-note=$(strings -e S "$usr/lib/cvglance/CvGlance" | grep '^File')
-[[ $note == *"FileVersion=$version"* && $note == *"FileDescription=CvGlance ${version%.*.*} 版"* ]] ||
-    fail "CvGlance's version note: $note"
+for described in "morvex-update/MorvexUpdate=Morvex自动升级程序V${version%.*.*}" \
+                 "cvglance/CvGlance=CvGlance ${version%.*.*} 版"; do
+    note=$(strings -e S "$usr/lib/${described%%=*}" | grep '^File')
+    [[ $note == *"FileVersion=$version"* && $note == *"FileDescription=${described#*=}"* ]] ||
+        fail "${described%%=*}'s version note: $note"
+done
 
 export PATH=$usr/bin:$PATH
 
@@ -162,9 +163,11 @@ morvex-publish installed --code zt_e --version 1.0.0.7 "${login[@]}" --out "$pro
 cp "$product/version.ini" "$work/version.ini.before"
 
 # The guide's examples, as they stand there.
-awk '/^```c$/{on=1; next} /^```$/{on=0} on' "$src/docs/integration.md" > "$work/wait_for_update.c"
-awk '/^```cpp$/{on=1; next} /^```$/{on=0} on' "$src/docs/integration.md" > "$work/wait_for_update.cpp"
-[ -s "$work/wait_for_update.c" ] && [ -s "$work/wait_for_update.cpp" ] || fail "the guide lost its examples"
+for language in c cpp; do
+    awk -v fence="\`\`\`$language" '$0 == fence {on=1; next} /^```$/{on=0} on' "$src/docs/integration.md" \
+        > "$work/wait_for_update.$language"
+    [ -s "$work/wait_for_update.$language" ] || fail "the guide lost its $language example"
+done
 cc -Wall -Wextra -Werror -o "$work/wait_c" "$work/wait_for_update.c" -pthread
 c++ -std=c++20 -Wall -Wextra -Werror -o "$work/wait_cpp" "$work/wait_for_update.cpp" -pthread
 # The completion event is a machine-wide name: each example runs in a mount

@@ -1,8 +1,5 @@
 #include "support/private_shm.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -10,29 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
+
 namespace testsupport {
 namespace {
 
 constexpr char kMarker[] = "MORVEX_TEST_PRIVATE_SHM";
-
-int Run(const std::vector<std::string>& argv)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace
 
@@ -44,7 +24,7 @@ PrivateShm RunWithPrivateShm()
     const std::vector<std::string> unshare = {"/usr/bin/unshare", "--user", "--map-root-user", "--mount"};
     std::vector<std::string> probe = unshare;
     probe.insert(probe.end(), {"/bin/sh", "-c", "mount -t tmpfs tmpfs /dev/shm"});
-    if (Run(probe) != 0) {
+    if (RunAndWait(probe) != 0) {
         return PrivateShm::Unavailable;
     }
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -53,7 +33,7 @@ PrivateShm RunWithPrivateShm()
                  {"/bin/sh", "-c", std::string("mount -t tmpfs tmpfs /dev/shm && ") + kMarker + "=1 exec \"$0\" \"$1\"",
                   std::filesystem::read_symlink("/proc/self/exe").string(),
                   std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()});
-    EXPECT_EQ(Run(rerun), 0) << "the test failed in its own namespace";
+    EXPECT_EQ(RunAndWait(rerun), 0) << "the test failed in its own namespace";
     return PrivateShm::RanElsewhere;
 }
 

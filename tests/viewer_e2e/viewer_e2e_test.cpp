@@ -116,9 +116,9 @@ protected:
 
     // Starts the viewer as a product does, plus the work folder, on the file
     // `name` of the server.
-    void Start(const std::string& name, const std::string& baseName = "resume1")
+    void Start(const std::string& name, const std::string& baseName = "resume1", const std::string& title = kTitle)
     {
-        Launch({kTitle, baseName, m_server->url(name), m_server->user(), m_server->password(),
+        Launch({title, baseName, m_server->url(name), m_server->user(), m_server->password(),
                 std::to_string(m_server->port()), m_workFolder.string()});
     }
 
@@ -546,15 +546,6 @@ TEST_F(ViewerE2eTest, FailedDownloadShowsItsBoxAndTheViewerEndsWhenItIsAnswered)
     EXPECT_TRUE(m_viewer->WaitForExit(60s)) << "expected the viewer to end after the box";
 }
 
-TEST_F(ViewerE2eTest, PdfShowsTheConversionBoxAndKeepsTheDownload)
-{
-    testsupport::WriteFileBytes(m_served.path() / "resume.pdf", "%PDF-1.4");
-    Start("resume.pdf");
-    ASSERT_TRUE(AnswerBox("提示", "conversion-error"));
-    EXPECT_TRUE(m_viewer->WaitForExit(60s)) << "expected the viewer to end after the box";
-    EXPECT_TRUE(fs::exists(m_work.path() / "tmp" / "resume1.pdf"));
-}
-
 TEST_F(ViewerE2eTest, FewerThanSixArgumentsAreAnIllegalStart)
 {
     for (const std::vector<std::string>& args :
@@ -591,8 +582,7 @@ TEST_F(ViewerE2eTest, ArgumentsAreOnlyDataAndThePasswordLeavesTheCommandLine)
     Serve("resume.htm", "resume.htm");
     for (const std::string& title : {"--gtk-module=" + library.string(), std::string("--display=:0")}) {
         SCOPED_TRACE(title);
-        Launch({title, "resume1", m_server->url("resume.htm"), m_server->user(), m_server->password(),
-                std::to_string(m_server->port()), m_work.path().string()});
+        Start("resume.htm", "resume1", title);
         EXPECT_TRUE(WaitShown("resume1.htm")) << "the viewer must start, log in and show the document";
         EXPECT_FALSE(fs::exists(mark)) << "the title loaded a library into the viewer";
         const std::string cmdline = ReadIfThere("/proc/" + std::to_string(m_viewer->pid()) + "/cmdline");
@@ -664,14 +654,18 @@ TEST_F(ViewerE2eTest, EscClosesTheViewer)
     EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "Esc should end the viewer";
 }
 
-TEST_F(ViewerE2eTest, ADocumentTheViewCannotShowGetsTheConversionBox)
+TEST_F(ViewerE2eTest, DocumentsTheViewCannotShowGetTheConversionBoxAndAreKept)
 {
     std::string binary("\x7f" "ELF\x02\x01\x01", 7);
     binary += std::string(4096, '\0');
-    testsupport::WriteFileBytes(m_served.path() / "tool.exe", binary);
-    Start("tool.exe");
-    ASSERT_TRUE(AnswerBox("提示", "conversion-error"));
-    EXPECT_TRUE(m_viewer->WaitForExit(10s)) << "expected the viewer to end after the box";
+    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"resume.pdf", "%PDF-1.4"}, {"tool.exe", binary}}) {
+        SCOPED_TRACE(name);
+        testsupport::WriteFileBytes(m_served.path() / name, bytes);
+        Start(name);
+        ASSERT_TRUE(AnswerBox("提示", "conversion-error-" + name));
+        EXPECT_TRUE(m_viewer->WaitForExit(60s)) << "expected the viewer to end after the box";
+        EXPECT_TRUE(fs::exists(m_work.path() / "tmp" / ("resume1" + fs::path(name).extension().string())));
+    }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 // Writes an executable /bin/sh script with `body` after the "#!" line.
 void WriteScript(const std::filesystem::path& path, const std::string& body);
 
@@ -23,6 +25,4 @@ bool WaitForFile(const std::filesystem::path& path);
 // none runs any more, everything it was going to record is recorded.
 bool WaitUntilNotRunning(const std::filesystem::path& path);
 
-// Runs a program with arguments and waits for it; its exit status, or -1 when
-// it could not be run or did not exit normally.
-int RunAndWait(const std::vector<std::string>& argv);
+using testsupport::RunAndWait;
