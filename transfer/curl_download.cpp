@@ -1,7 +1,3 @@
-// The classic progress callback is what both programs' progress handlers are
-// written against; a relay on libcurl's newer callback calls them.
-#define CURL_DISABLE_DEPRECATION
-
 #include "transfer/curl_download.h"
 
 #include <algorithm>

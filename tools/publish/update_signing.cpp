@@ -25,26 +25,6 @@ bool ReadText(const std::filesystem::path& path, std::string& text, std::string&
     return true;
 }
 
-// Creates the file (never replacing one) and writes the text; `secret` files
-// are readable by their owner only.
-bool WriteNewFile(const std::filesystem::path& path, const std::string& text, bool secret, std::string& error)
-{
-    if (std::filesystem::exists(path)) {
-        error = path.string() + " already exists; remove it first to make a new key";
-        return false;
-    }
-    const mode_t previous = umask(secret ? 077 : 022);
-    std::ofstream out(path, std::ios::binary);
-    umask(previous);
-    out << text;
-    out.close();
-    if (!out) {
-        error = "cannot write " + path.string();
-        return false;
-    }
-    return true;
-}
-
 bool WriteReplacing(const std::filesystem::path& path, const std::string& text, std::string& error)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -55,6 +35,20 @@ bool WriteReplacing(const std::filesystem::path& path, const std::string& text, 
         return false;
     }
     return true;
+}
+
+// Creates the file (never replacing one) and writes the text; `secret` files
+// are readable by their owner only.
+bool WriteNewFile(const std::filesystem::path& path, const std::string& text, bool secret, std::string& error)
+{
+    if (std::filesystem::exists(path)) {
+        error = path.string() + " already exists; remove it first to make a new key";
+        return false;
+    }
+    const mode_t previous = umask(secret ? 077 : 022);
+    const bool written = WriteReplacing(path, text, error);
+    umask(previous);
+    return written;
 }
 
 }  // namespace

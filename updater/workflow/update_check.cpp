@@ -26,7 +26,7 @@ BOOL CMyUpdateDlg::CheckForUpdate()
     g_nDownloadFloorRate = installed.downloadFloorRate;
     m_nDbBusyTimeoutMs = installed.dbBusyTimeoutMs;
     ApplyTransportSecurity(installedPath, m_strInstallDir);
-    const PinnedKey pinned = LoadPinnedKey(m_strInstallDir);
+    m_pinnedKey = LoadPinnedKey(m_strInstallDir);
 
     // A download appends to an existing file, so a manifest left by an
     // interrupted run would otherwise shadow the server's.
@@ -46,7 +46,7 @@ BOOL CMyUpdateDlg::CheckForUpdate()
     // An offer that is not signed as this product's manifest of this version
     // counts as none.
     std::string why;
-    if (!VerifyDownload(pinned, m_transfer, RemoteUpdateUrl(g_strFtpServer, m_nProduct, MANIFEST_FILE),
+    if (!VerifyDownload(m_pinnedKey, m_transfer, RemoteUpdateUrl(g_strFtpServer, m_nProduct, MANIFEST_FILE),
                         downloadedPath, ExpectedTrustedComment(m_nProduct, g_strNewVersion, MANIFEST_FILE), nullptr,
                         &why)) {
         ReportVerificationFailure("the offered update's manifest is not verified, no update is offered", why);

@@ -18,8 +18,8 @@
 #include "platform/window.h"
 #include "transfer/ftp_transfer.h"
 #include "updater/install/update_db.h"
-#include "updater/install/minisign.h"
 #include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_signature.h"
 #include "updater/workflow/update_window.h"
 
 // In the installation directory, from before the product is asked to stop
@@ -117,13 +117,14 @@ private:
     void EndDialog(int result);
     void SetStatusText(const CString& text);
     void MessageBox(const CString& text, const CString& caption);
-    bool DownloadAndUnpack();
-    void ReportFailedDownload();
-    // Sends the start request; once it is out, the restart record goes.
+    // The text the failure message shows; empty when the archive is unpacked.
+    CString DownloadAndUnpack();
+    void ReportFailedDownload(const CString& failure);
     // The downloaded archive against its signature (see update_signature.h).
     // `digest`: the archive's hash taken as it arrived, when complete.
     bool VerifyArchive(const CString& remotePath, const CString& archivePath,
                        const std::optional<minisign::Digest>& digest);
+    // Sends the start request; once it is out, the restart record goes.
     void RestartProduct();
     // Writes the restart record; false when it cannot be written.
     bool NoteRestartDue();
@@ -136,9 +137,9 @@ private:
     platform::HEVENT m_hEvent = nullptr;
     platform::InstallLock m_installLock;
     CUpdateJournal m_journal;
+    // Read by the check; the archive is verified against the same key.
+    PinnedKey m_pinnedKey;
     bool m_bStartPending = false;
-    // What the failure message says instead of the download text; empty: that.
-    CString m_strFailureText;
     std::atomic<int> m_nModalResult{0};
     std::mutex m_workerMutex;
     std::condition_variable m_workerDone;

@@ -102,8 +102,8 @@ unsigned CMyUpdateDlg::UpdateWorker(void* param)
     // The stop request runs alongside the download; nothing waits for it.
     platform::ShellExecuteOpen(kProcessControl, CString(u"-k ") + product.program, dlg->m_strInstallDir);
 
-    if (!dlg->DownloadAndUnpack()) {
-        dlg->ReportFailedDownload();
+    if (const CString failure = dlg->DownloadAndUnpack(); !failure.empty()) {
+        dlg->ReportFailedDownload(failure);
         return 0;
     }
     dlg->SetStatusText(kStatusInstalling);
@@ -111,7 +111,7 @@ unsigned CMyUpdateDlg::UpdateWorker(void* param)
     return 0;
 }
 
-bool CMyUpdateDlg::DownloadAndUnpack()
+CString CMyUpdateDlg::DownloadAndUnpack()
 {
     const CString archivePath = m_strInstallDir + UPDATE_ARCHIVE_FILE;
     const CString remotePath = RemoteUpdateUrl(g_strFtpServer, m_nProduct, UPDATE_ARCHIVE_FILE);
@@ -126,27 +126,28 @@ bool CMyUpdateDlg::DownloadAndUnpack()
     const bool downloaded = m_transfer.DownloadFile(remotePath, archivePath) != FALSE;
     g_pDownloadObserver = nullptr;
     CUpdateJournal::Checkpoint();
-    if (downloaded && !VerifyArchive(remotePath, archivePath, digest.DigestOf(archivePath))) {
-        m_strFailureText = kTextNotVerified;
-    } else if (downloaded && !m_journal.SetPhase(JournalPhase::Unpacking)) {
-        m_strFailureText = kTextJournalFailed;
+    CString failure;
+    if (!downloaded) {
+        failure = kTextDownloadFailed;
+    } else if (!VerifyArchive(remotePath, archivePath, digest.DigestOf(archivePath))) {
+        failure = kTextNotVerified;
+    } else if (!m_journal.SetPhase(JournalPhase::Unpacking)) {
+        failure = kTextJournalFailed;
+    } else if (!UnpackArchive(archivePath, m_strInstallDir, &m_journal)) {
+        failure = kTextDownloadFailed;
     }
-    const bool unpacked = downloaded && m_strFailureText.empty() &&
-                          UnpackArchive(archivePath, m_strInstallDir, &m_journal);
     platform::DeleteFileW(archivePath);
     CUpdateJournal::Checkpoint();
-    return unpacked;
+    return failure;
 }
 
-void CMyUpdateDlg::ReportFailedDownload()
+void CMyUpdateDlg::ReportFailedDownload(const CString& failure)
 {
     // Every file gets its old content back and the fetched manifest goes, so
     // the old product can run and the next start offers the update again.
     // A roll back that could not finish keeps its journal for the next start.
     const bool restored = m_journal.RollBack();
-    MessageBox(!restored ? CString(kTextNotRestored)
-                         : m_strFailureText.empty() ? CString(kTextDownloadFailed) : m_strFailureText,
-               kCaptionFailed);
+    MessageBox(restored ? failure : CString(kTextNotRestored), kCaptionFailed);
     // Started before closing is allowed: a quick close must not end the
     // process before the start request is out.
     RestartProduct();
@@ -156,10 +157,10 @@ void CMyUpdateDlg::ReportFailedDownload()
 bool CMyUpdateDlg::VerifyArchive(const CString& remotePath, const CString& archivePath,
                                  const std::optional<minisign::Digest>& digest)
 {
-    // Read again rather than kept from the check: it is the same file, and an
-    // update never replaces it before this point.
+    // The key read by the check: the worker only runs after it, and an update
+    // never replaces the key file before this point.
     std::string why;
-    if (VerifyDownload(LoadPinnedKey(m_strInstallDir, false), m_transfer, remotePath, archivePath,
+    if (VerifyDownload(m_pinnedKey, m_transfer, remotePath, archivePath,
                        ExpectedTrustedComment(m_nProduct, g_strNewVersion, UPDATE_ARCHIVE_FILE),
                        digest ? &*digest : nullptr, &why)) {
         return true;

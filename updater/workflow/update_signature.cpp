@@ -26,14 +26,11 @@ bool ReadSmallFile(const CString& path, std::size_t limit, std::string* text)
 
 }  // namespace
 
-PinnedKey LoadPinnedKey(const CString& installDir, bool sayUnverified)
+PinnedKey LoadPinnedKey(const CString& installDir)
 {
     PinnedKey pinned;
     const CString path = installDir + PUBLIC_KEY_FILE;
     if (!platform::PathExists(path)) {
-        if (!sayUnverified) {
-            return pinned;
-        }
         std::fprintf(stderr, "MorvexUpdate: the update source is not verified (no %s beside the program).\n",
                      platform::Utf16ToUtf8(PUBLIC_KEY_FILE).c_str());
         return pinned;

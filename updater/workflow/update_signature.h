@@ -30,10 +30,10 @@ struct PinnedKey {
     std::string error;                        // why a present key is unusable
 };
 
-// Reads installDir + PUBLIC_KEY_FILE. When there is none and `sayUnverified`,
-// prints the line that the update source is not verified on standard error
-// (once per run: the check says it).
-PinnedKey LoadPinnedKey(const CString& installDir, bool sayUnverified = true);
+// Reads installDir + PUBLIC_KEY_FILE. When there is none, prints the line that
+// the update source is not verified on standard error (once per run: only the
+// check reads it).
+PinnedKey LoadPinnedKey(const CString& installDir);
 
 // "morvex code=<code> version=<version> file=<file name>"
 std::string ExpectedTrustedComment(std::int32_t productIndex, const CString& version, const CString& fileName);
