@@ -12,6 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_output.h"
+#include "platform/path.h"
 
 namespace platform {
 namespace {
@@ -66,9 +67,7 @@ bool CopyContents(int from, int to)
 
 std::string NativePath(const CString& path)
 {
-    std::string native = Utf16ToUtf8(path);
-    std::replace(native.begin(), native.end(), '\\', '/');
-    return native;
+    return ToPath(path).native();
 }
 
 bool DeleteFileW(const CString& path)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/module_path.h"
+#include "platform/path.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -86,3 +87,14 @@ TEST(ModulePath, IsTheRunningTestProgram)
 }
 
 }  // namespace
+
+TEST(PathTest, ProgramPathsBecomeNativePathsWithoutTheAnsiCodePage)
+{
+    // "\" separators become "/", and characters outside code page 936 survive.
+    const platform::Path p = platform::ToPath(u"/srv/Stra\u00dfe \u2713\\ini\\update.sql");
+    EXPECT_EQ(p.native(), "/srv/Stra\xc3\x9f" "e \xe2\x9c\x93/ini/update.sql");
+    EXPECT_EQ(platform::PathText(p), u"/srv/Stra\u00dfe \u2713/ini/update.sql");
+    EXPECT_EQ(p.filename().native(), "update.sql");
+    // An unpaired surrogate cannot reach the file system as garbage bytes.
+    EXPECT_EQ(platform::PathUtf8(platform::ToPath(std::u16string(u"a") + char16_t(0xD800))), "a\xef\xbf\xbd");
+}
