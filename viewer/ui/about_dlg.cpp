@@ -5,7 +5,7 @@
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
-#include "text.h"
+#include "ui/wx_text.h"
 #include "viewer/cvglance_dlg.h"
 
 CAboutDlg::CAboutDlg(wxWindow* parent, const wxIcon& icon)

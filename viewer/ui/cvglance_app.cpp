@@ -9,7 +9,8 @@
 #include <wx/msgdlg.h>
 
 #include "cvglance_wnd.h"
-#include "text.h"
+#include "platform/codepage.h"
+#include "ui/wx_text.h"
 #include "viewer/document_rules.h"
 
 namespace {
@@ -52,7 +53,7 @@ wxIMPLEMENT_APP_NO_MAIN(CCvGlanceApp);
 int main(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        g_args.push_back(FromUtf8Argument(argv[i]));
+        g_args.push_back(platform::Utf8ToUtf16(argv[i]));
     }
     WipePassword(argc, argv);
     // Placing and dragging a frameless window needs X11; under a Wayland

@@ -6,17 +6,17 @@
 
 #include <wx/dcclient.h>
 #include <wx/display.h>
-#include <wx/fontenum.h>
-#include <wx/image.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
-#include <wx/mstream.h>
 #include <wx/webview.h>
 
 #include "about_dlg.h"
 #include "platform/files.h"
 #include "platform/module_path.h"
-#include "text.h"
+#include "ui/artwork.h"
+#include "ui/chinese_font.h"
+#include "ui/posted_message.h"
+#include "ui/wx_text.h"
 #include "viewer/document_rules.h"
 #include "viewer/document_worker.h"
 #include "viewer/ftp_curl.h"
@@ -36,20 +36,13 @@ constexpr int kInitialHeight = 600;
 
 const wxColour kBandColour(BAND_RED, BAND_GREEN, BAND_BLUE);
 
-template <std::size_t N>
-wxImage ImageFrom(const unsigned char (&bytes)[N], wxBitmapType type)
-{
-    wxMemoryInputStream stream(bytes, N);
-    return wxImage(stream, type);
-}
-
 // The images of a strip, each with its pure black pixels transparent. The
 // strip is cut up once here rather than at every paint.
 template <std::size_t N>
 CImageList ImageListFrom(const unsigned char (&bytes)[N], int imageWidth)
 {
     CImageList images;
-    wxImage strip = ImageFrom(bytes, wxBITMAP_TYPE_BMP);
+    wxImage strip = ArtworkImage(bytes, wxBITMAP_TYPE_BMP);
     if (!strip.IsOk()) {
         return images;
     }
@@ -64,49 +57,34 @@ CImageList ImageListFrom(const unsigned char (&bytes)[N], int imageWidth)
     return images;
 }
 
-// The title font's face, or the first installed face that has the Chinese
-// characters when the usual one is missing.
-wxString TitleFaceName()
-{
-    static const char* const faces[] = {"新宋体", "NSimSun", "WenQuanYi Micro Hei",
-                                        "Noto Sans CJK SC", "Noto Serif CJK SC"};
-    for (const char* face : faces) {
-        const wxString name = wxString::FromUTF8(face);
-        if (wxFontEnumerator::IsValidFacename(name)) {
-            return name;
-        }
-    }
-    return {};
-}
-
 bool TraceRequested() { return std::getenv("CVGLANCE_TRACE") != nullptr; }
 
 }  // namespace
 
-CWxViewerWindow::CWxViewerWindow(CCvGlanceWnd* wnd) : m_wnd(wnd), m_bridge(wnd) {}
+CWxViewerWindow::CWxViewerWindow(CCvGlanceWnd* wnd) : m_wnd(wnd), m_requests(wnd) {}
 
 void CWxViewerWindow::Navigate(const CString& path)
 {
     CCvGlanceWnd* wnd = m_wnd;
-    m_bridge.RunLater([wnd, path] { wnd->NavigateView(path); });
+    m_requests.RunLater([wnd, path] { wnd->NavigateView(path); });
 }
 
 void CWxViewerWindow::MessageBox(const CString& text, const CString& caption)
 {
     CCvGlanceWnd* wnd = m_wnd;
-    m_bridge.RunAndWait([wnd, text, caption] { wnd->ShowMessageBox(text, caption); });
+    m_requests.RunAndWait([wnd, text, caption] { wnd->ShowMessageBox(text, caption); });
 }
 
 void CWxViewerWindow::EndDialog()
 {
     CCvGlanceWnd* wnd = m_wnd;
-    m_bridge.RunLater([wnd] { wnd->Close(); });
+    m_requests.RunLater([wnd] { wnd->Close(); });
 }
 
 void CWxViewerWindow::SetWindowText(const CString& text)
 {
     CCvGlanceWnd* wnd = m_wnd;
-    m_bridge.RunLater([wnd, text] { wnd->SetTitle(ToWx(text)); });
+    m_requests.RunLater([wnd, text] { wnd->SetTitle(ToWx(text)); });
 }
 
 CCvGlanceWnd::CCvGlanceWnd(std::vector<CString> args)
@@ -123,7 +101,7 @@ CCvGlanceWnd::CCvGlanceWnd(std::vector<CString> args)
     SetBackgroundStyle(wxBG_STYLE_PAINT);
 
     wxIcon icon;
-    icon.CopyFromBitmap(wxBitmap(ImageFrom(k_icon_128_png, wxBITMAP_TYPE_PNG)));
+    icon.CopyFromBitmap(wxBitmap(ArtworkImage(k_icon_128_png, wxBITMAP_TYPE_PNG)));
     SetIcon(icon);
 
     dlg.AppendProgramFolder(platform::GetModulePath());
@@ -182,11 +160,7 @@ void CCvGlanceWnd::CreateTitleFont()
 {
     wxFontInfo info(wxSize(0, TITLE_FONT_HEIGHT));
     info.Light();
-    const wxString face = TitleFaceName();
-    if (!face.empty()) {
-        info.FaceName(face);
-    }
-    m_fontTitle = wxFont(info);
+    m_fontTitle = ChineseFont(info, {"新宋体", "NSimSun"});
 }
 
 void CCvGlanceWnd::StartWorker()

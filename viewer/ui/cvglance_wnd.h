@@ -12,7 +12,7 @@
 
 #include "html_ctrl.h"
 #include "platform/types.h"
-#include "ui_bridge.h"
+#include "ui/ui_requests.h"
 #include "viewer/cvglance_dlg.h"
 
 class wxDC;
@@ -34,11 +34,11 @@ public:
     void SetWindowText(const CString& text) override;
 
     // The window is going away.
-    void Close() { m_bridge.Close(); }
+    void Close() { m_requests.Close(); }
 
 private:
     CCvGlanceWnd* m_wnd;
-    CUiBridge m_bridge;
+    CUiRequests m_requests;
 };
 
 // What the window shares with its worker thread.

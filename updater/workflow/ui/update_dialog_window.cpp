@@ -1,34 +1,26 @@
 #include "update_dialog_window.h"
 
 #include <algorithm>
-#include <array>
 
 #include <wx/bitmap.h>
 #include <wx/button.h>
-#include <wx/fontenum.h>
 #include <wx/gauge.h>
 #include <wx/iconbndl.h>
-#include <wx/image.h>
 #include <wx/msgdlg.h>
 #include <wx/statbmp.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
-#include <wx/strconv.h>
 
 #include "icon16_png.h"
 #include "icon32_png.h"
 #include "side_picture_png.h"
+#include "ui/artwork.h"
+#include "ui/chinese_font.h"
+#include "ui/posted_message.h"
+#include "ui/wx_text.h"
 #include "updater/workflow/update_dlg.h"
 
 namespace {
-
-wxDEFINE_EVENT(EVT_POSTED_MESSAGE, wxThreadEvent);
-
-struct PostedMessage {
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
 
 // Texts of dialog template 102.
 const char* const kCaption = "自动升级程序";
@@ -38,15 +30,10 @@ const char* const kInitialStatus = "正在更新......";
 const char* const kStartButton = "开始更新";
 const char* const kExitButton = "退出";
 
-wxString FromWide(const CString& text)
+template <std::size_t N>
+wxBitmap LoadPng(const unsigned char (&bytes)[N])
 {
-    return wxString(reinterpret_cast<const char*>(text.data()), wxMBConvUTF16(),
-                    text.size() * sizeof(char16_t));
-}
-
-wxBitmap LoadPng(const unsigned char* data, std::size_t size)
-{
-    return wxBitmap::NewFromPNGData(data, size);
+    return wxBitmap(ArtworkImage(bytes, wxBITMAP_TYPE_PNG));
 }
 
 bool IsWordCharacter(wxUniChar c)
@@ -55,38 +42,6 @@ bool IsWordCharacter(wxUniChar c)
 }
 
 }  // namespace
-
-bool CPostedMessageQueue::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    std::lock_guard lock(m_mutex);
-    if (m_target == nullptr) {
-        return false;
-    }
-    auto* event = new wxThreadEvent(EVT_POSTED_MESSAGE);
-    event->SetPayload(PostedMessage{message, wParam, lParam});
-    wxQueueEvent(m_target, event);
-    return true;
-}
-
-void CPostedMessageQueue::Detach()
-{
-    std::lock_guard lock(m_mutex);
-    m_target = nullptr;
-}
-
-wxFont ChooseDialogFont()
-{
-    static const std::array<const char*, 7> faces = {
-        "宋体", "SimSun", "NSimSun", "WenQuanYi Micro Hei", "Noto Sans CJK SC", "Noto Serif CJK SC",
-        "Droid Sans Fallback"};
-    for (const char* face : faces) {
-        const wxString name = wxString::FromUTF8(face);
-        if (wxFontEnumerator::IsValidFacename(name)) {
-            return wxFont(wxFontInfo(9).FaceName(name));
-        }
-    }
-    return wxFont(wxFontInfo(9));
-}
 
 wxString WrapToWidth(const wxWindow& window, const wxString& text, int width)
 {
@@ -121,17 +76,15 @@ CUpdateDialogWindow::CUpdateDialogWindow(CMyUpdateDlg& logic)
     : wxDialog(nullptr, wxID_ANY, wxString::FromUTF8(kCaption), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX),
       m_logic(logic),
-      m_requests(this),
-      m_pQueue(new CPostedMessageQueue(this))
+      m_requests(this)
 {
     // The font decides the dialog units, so it comes before any size.
-    SetFont(ChooseDialogFont());
+    SetFont(ChineseFont(wxFontInfo(9), {"宋体", "SimSun", "NSimSun"}));
     SetClientSize(ConvertDialogToPixels(wxSize(320, 185)));
     CreateControls();
 
     wxIconBundle icons;
-    for (const wxBitmap& art : {LoadPng(k_icon32_png, sizeof k_icon32_png),
-                                LoadPng(k_icon16_png, sizeof k_icon16_png)}) {
+    for (const wxBitmap& art : {LoadPng(k_icon32_png), LoadPng(k_icon16_png)}) {
         wxIcon icon;
         icon.CopyFromBitmap(art);
         icons.AddIcon(icon);
@@ -153,14 +106,19 @@ CUpdateDialogWindow::CUpdateDialogWindow(CMyUpdateDlg& logic)
     Bind(wxEVT_BUTTON, &CUpdateDialogWindow::OnCancelCommand, this, IDC_EXIT);
     Bind(wxEVT_BUTTON, &CUpdateDialogWindow::OnStartCommand, this, IDC_START_UPDATE);
     Bind(EVT_POSTED_MESSAGE, &CUpdateDialogWindow::OnPostedMessage, this);
+    CPostedMessageHandle::Instance().Attach(this);
     Centre();
 }
 
 CUpdateDialogWindow::~CUpdateDialogWindow()
 {
-    m_pQueue->Detach();
+    CPostedMessageHandle::Instance().Detach();
     m_requests.Close();
 }
+
+// The transfer layer keeps the handle for the rest of the process; it refuses
+// posts once the window is gone instead of reaching a destroyed object.
+HWND CUpdateDialogWindow::GetSafeHwnd() { return &CPostedMessageHandle::Instance(); }
 
 void CUpdateDialogWindow::CreateControls()
 {
@@ -171,7 +129,7 @@ void CUpdateDialogWindow::CreateControls()
     // units are its 163 x 278 pixels; with another font it is scaled to the
     // converted area so that it still fills the dialog's left side.
     const wxSize pictureArea = size(109, 185);
-    wxBitmap side = LoadPng(k_side_picture_png, sizeof k_side_picture_png);
+    wxBitmap side = LoadPng(k_side_picture_png);
     if (side.IsOk() && side.GetSize() != pictureArea) {
         side = wxBitmap(side.ConvertToImage().Scale(pictureArea.GetWidth(), pictureArea.GetHeight(),
                                                     wxIMAGE_QUALITY_HIGH));
@@ -215,7 +173,7 @@ void CUpdateDialogWindow::ShowControl(int id, bool show)
 
 void CUpdateDialogWindow::SetControlText(int id, const CString& text)
 {
-    m_requests.RunAndWait([this, id, label = FromWide(text)] { SetLabelOf(id, label); });
+    m_requests.RunAndWait([this, id, label = ToWx(text)] { SetLabelOf(id, label); });
 }
 
 void CUpdateDialogWindow::SetProgressPos(int pos)
@@ -227,7 +185,7 @@ void CUpdateDialogWindow::SetProgressPos(int pos)
 
 void CUpdateDialogWindow::MessageBox(const CString& text, const CString& caption)
 {
-    m_requests.RunAndWait([this, message = FromWide(text), title = FromWide(caption)] {
+    m_requests.RunAndWait([this, message = ToWx(text), title = ToWx(caption)] {
         wxMessageDialog box(this, message, title, wxOK | wxICON_NONE);
         box.ShowModal();
     });

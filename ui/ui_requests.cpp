@@ -1,23 +1,22 @@
-#include "ui_bridge.h"
+#include "ui_requests.h"
 
+#include <wx/event.h>
 #include <wx/thread.h>
 
-wxDEFINE_EVENT(EVT_POSTED_MESSAGE, wxThreadEvent);
-
-CUiBridge::CUiBridge(wxEvtHandler* owner) : m_state(std::make_shared<State>())
+CUiRequests::CUiRequests(wxEvtHandler* owner) : m_state(std::make_shared<State>())
 {
     m_state->owner = owner;
 }
 
-CUiBridge::~CUiBridge() { Close(); }
+CUiRequests::~CUiRequests() { Close(); }
 
-bool CUiBridge::IsOpen() const
+bool CUiRequests::IsOpen() const
 {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->owner != nullptr;
 }
 
-void CUiBridge::RunLater(std::function<void()> work)
+void CUiRequests::RunLater(std::function<void()> work)
 {
     if (wxThread::IsMain()) {
         if (IsOpen()) {
@@ -29,8 +28,9 @@ void CUiBridge::RunLater(std::function<void()> work)
     if (m_state->owner == nullptr) {
         return;
     }
-    std::shared_ptr<State> state = m_state;
-    m_state->owner->CallAfter([state, work = std::move(work)] {
+    // Queued under the lock, so Close cannot slip in between the check and the
+    // queueing and leave a request on a window that is being destroyed.
+    m_state->owner->CallAfter([state = m_state, work = std::move(work)] {
         {
             std::lock_guard<std::mutex> check(state->mutex);
             if (state->owner == nullptr) {
@@ -41,7 +41,7 @@ void CUiBridge::RunLater(std::function<void()> work)
     });
 }
 
-void CUiBridge::RunAndWait(std::function<void()> work)
+void CUiRequests::RunAndWait(std::function<void()> work)
 {
     if (wxThread::IsMain()) {
         RunLater(std::move(work));
@@ -55,8 +55,7 @@ void CUiBridge::RunAndWait(std::function<void()> work)
             return;
         }
         m_state->waiters.push_back(waiter);
-        std::shared_ptr<State> state = m_state;
-        m_state->owner->CallAfter([state, waiter, work = std::move(work)] {
+        m_state->owner->CallAfter([state = m_state, waiter, work = std::move(work)] {
             bool open = false;
             {
                 std::lock_guard<std::mutex> check(state->mutex);
@@ -73,7 +72,7 @@ void CUiBridge::RunAndWait(std::function<void()> work)
     done.wait();
 }
 
-void CUiBridge::Close()
+void CUiRequests::Close()
 {
     std::vector<std::shared_ptr<Waiter>> waiters;
     {
@@ -86,7 +85,7 @@ void CUiBridge::Close()
     }
 }
 
-void CUiBridge::Release(State& state, const std::shared_ptr<Waiter>& waiter)
+void CUiRequests::Release(State& state, const std::shared_ptr<Waiter>& waiter)
 {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (!waiter->released) {
@@ -94,31 +93,4 @@ void CUiBridge::Release(State& state, const std::shared_ptr<Waiter>& waiter)
         waiter->done.set_value();
     }
     std::erase(state.waiters, waiter);
-}
-
-CPostedMessageHandle& CPostedMessageHandle::Instance()
-{
-    // Never destroyed: a worker may post until the very end of the process.
-    static auto* handle = new CPostedMessageHandle();
-    return *handle;
-}
-
-void CPostedMessageHandle::Attach(wxEvtHandler* owner)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_owner = owner;
-}
-
-void CPostedMessageHandle::Detach() { Attach(nullptr); }
-
-bool CPostedMessageHandle::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_owner == nullptr) {
-        return false;
-    }
-    auto* event = new wxThreadEvent(EVT_POSTED_MESSAGE);
-    event->SetPayload(PostedMessage{message, wParam, lParam});
-    wxQueueEvent(m_owner, event);
-    return true;
 }

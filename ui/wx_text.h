@@ -1,4 +1,4 @@
-// Program text (UTF-16) to and from the toolkit's strings.
+// Program text (UTF-16) as the toolkit's strings.
 #pragma once
 
 #include <wx/string.h>
@@ -9,9 +9,4 @@
 inline wxString ToWx(const CString& text)
 {
     return wxString::FromUTF8(platform::Utf16ToUtf8(text));
-}
-
-inline CString FromUtf8Argument(const char* bytes)
-{
-    return platform::Utf8ToUtf16(bytes);
 }
