@@ -74,6 +74,10 @@ unsigned long CurrentProcessId();
 
 // Removes the temporary files that a ReplacementFile of process `pid` left in
 // `directory` when that process ended before committing or discarding them.
-void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid);
+void RemoveStaleReplacementFiles(const Path& directory, unsigned long pid);
+inline void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid)  // program text
+{
+    RemoveStaleReplacementFiles(ToPath(directory), pid);
+}
 
 }  // namespace platform

@@ -140,11 +140,11 @@ bool KeepFileAside(const Path& from, const Path& to, bool* linked)
 
 unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
 
-void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid)
+void RemoveStaleReplacementFiles(const Path& directory, unsigned long pid)
 {
     // The names ReplacementFile gives its temporary files.
     const std::string prefix = ".~arc" + std::to_string(pid) + ".";
-    std::string native = directory.empty() ? std::string(".") : NativePath(directory);
+    const std::string native = directory.empty() ? std::string(".") : directory.native();
     DIR* dir = ::opendir(native.c_str());
     if (dir == nullptr) {
         return;
