@@ -1,4 +1,7 @@
-// The ANSI code page: code page 936 (GBK) on every platform.
+// The one home of text conversion outside the windows: the ANSI code page
+// (code page 936, GBK, on every platform), UTF-8 and the programs' UTF-16.
+// The names the programs use at their boundaries (WideToAnsi, AnsiToWide,
+// CStringToAnsi, AnsiToCString, AnsiToUtf8) are thin names over these.
 //
 // Behaves like the Windows conversions under CP_ACP with no flags:
 //  - bytes to UTF-16: a lead byte at the end becomes "?"; a lead byte followed by
@@ -25,5 +28,15 @@ bool IsAnsiRoundTrip(std::string_view bytes);
 // become U+FFFD, as the Windows code page 65001 conversions do.
 std::u16string Utf8ToUtf16(std::string_view bytes);
 std::string Utf16ToUtf8(std::u16string_view text);
+
+// ANSI bytes straight to UTF-8: the same result as Utf16ToUtf8(AnsiToUtf16(bytes)),
+// without the detour through UTF-16 for ASCII runs (scripts run to megabytes
+// of mostly ASCII).
+std::string AnsiToUtf8(std::string_view bytes);
+
+// The part of a C-style text before its first NUL (all of it when there is none),
+// for the conversions whose results end at the first NUL.
+inline std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+inline std::u16string_view UpToNul(std::u16string_view text) { return text.substr(0, text.find(u'\0')); }
 
 }  // namespace platform

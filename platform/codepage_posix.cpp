@@ -262,4 +262,28 @@ std::string Utf16ToUtf8(std::u16string_view text)
     return out;
 }
 
+std::string AnsiToUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t start = i;
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) {
+                ++i;
+            }
+            out.append(bytes.substr(start, i - start));
+            continue;
+        }
+        // A run of double-byte characters ends at an ASCII byte that begins a
+        // character: a lead byte always takes the byte after it, whatever it is.
+        while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0x80) {
+            const auto lead = static_cast<unsigned char>(bytes[i]);
+            i += (lead != kEuroByte && lead != kLastByte && i + 1 < bytes.size()) ? std::size_t{2} : std::size_t{1};
+        }
+        out += Utf16ToUtf8(AnsiToUtf16(bytes.substr(start, i - start)));
+    }
+    return out;
+}
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -13,10 +14,10 @@ namespace platform {
 // either its old content or all of the new one: a temporary file in the same
 // directory is written and flushed to the disk, renamed over the target, and
 // the directory is flushed too. False (target unchanged) on any failure.
-bool WriteFileDurably(const CString& path, const std::string& bytes);
+bool WriteFileDurably(const Path& path, const std::string& bytes);
 
 // Flushes a directory's entries (new, renamed and removed names) to the disk.
-bool SyncDirectory(const CString& path);
+bool SyncDirectory(const Path& path);
 
 // A log that only grows: every line is on the disk before Append returns, so
 // after a crash the log holds every appended line and at most one torn last
@@ -29,7 +30,8 @@ public:
     DurableLog& operator=(const DurableLog&) = delete;
 
     // Opens (creating when missing) the log for appending.
-    bool Open(const CString& path);
+    bool Open(const Path& path);
+    bool Open(const CString& path) { return Open(ToPath(path)); }  // program text
     // Appends `line` and a line feed; false on any failure.
     bool Append(const std::string& line);
     // Appends every line, each with a line feed, and flushes once: cheaper
@@ -46,7 +48,18 @@ private:
 // both lie on one file system that has them, else a flushed copy. A symbolic
 // link is kept as a link, never followed. False (nothing left at `to`) on
 // failure. `linked` tells which way was taken.
-bool KeepFileAside(const CString& from, const CString& to, bool* linked = nullptr);
+bool KeepFileAside(const Path& from, const Path& to, bool* linked = nullptr);
+
+// The forms for paths held as program text (see platform/files.h).
+inline bool WriteFileDurably(const CString& path, const std::string& bytes)
+{
+    return WriteFileDurably(ToPath(path), bytes);
+}
+inline bool SyncDirectory(const CString& path) { return SyncDirectory(ToPath(path)); }
+inline bool KeepFileAside(const CString& from, const CString& to, bool* linked = nullptr)
+{
+    return KeepFileAside(ToPath(from), ToPath(to), linked);
+}
 
 // Ends the calling process at once, as a crash or a kill would: no clean-up,
 // no handlers. Used by the test hook that proves crash safety.
@@ -61,6 +74,10 @@ unsigned long CurrentProcessId();
 
 // Removes the temporary files that a ReplacementFile of process `pid` left in
 // `directory` when that process ended before committing or discarding them.
-void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid);
+void RemoveStaleReplacementFiles(const Path& directory, unsigned long pid);
+inline void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid)  // program text
+{
+    RemoveStaleReplacementFiles(ToPath(directory), pid);
+}
 
 }  // namespace platform

@@ -40,9 +40,9 @@ bool SyncNative(const std::string& path)
 
 }  // namespace
 
-bool WriteFileDurably(const CString& path, const std::string& bytes)
+bool WriteFileDurably(const Path& path, const std::string& bytes)
 {
-    const std::string target = NativePath(path);
+    const std::string& target = path.native();
     const std::string temp = target + ".tmp";
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -57,14 +57,14 @@ bool WriteFileDurably(const CString& path, const std::string& bytes)
     return SyncNative(DirectoryOf(target));
 }
 
-bool SyncDirectory(const CString& path) { return SyncNative(NativePath(path)); }
+bool SyncDirectory(const Path& path) { return SyncNative(path.native()); }
 
 DurableLog::~DurableLog() { Close(); }
 
-bool DurableLog::Open(const CString& path)
+bool DurableLog::Open(const Path& path)
 {
     Close();
-    m_fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     return m_fd >= 0;
 }
 
@@ -97,10 +97,10 @@ void DurableLog::Close()
     }
 }
 
-bool KeepFileAside(const CString& from, const CString& to, bool* linked)
+bool KeepFileAside(const Path& from, const Path& to, bool* linked)
 {
-    const std::string source = NativePath(from);
-    const std::string target = NativePath(to);
+    const std::string& source = from.native();
+    const std::string& target = to.native();
     if (linked != nullptr) {
         *linked = false;
     }
@@ -140,11 +140,11 @@ bool KeepFileAside(const CString& from, const CString& to, bool* linked)
 
 unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
 
-void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid)
+void RemoveStaleReplacementFiles(const Path& directory, unsigned long pid)
 {
     // The names ReplacementFile gives its temporary files.
     const std::string prefix = ".~arc" + std::to_string(pid) + ".";
-    std::string native = directory.empty() ? std::string(".") : NativePath(directory);
+    const std::string native = directory.empty() ? std::string(".") : directory.native();
     DIR* dir = ::opendir(native.c_str());
     if (dir == nullptr) {
         return;

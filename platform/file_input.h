@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/types.h"
+#include "platform/path.h"
 
 namespace platform {
 
@@ -17,7 +17,7 @@ constexpr FileHandle kInvalidFileHandle = -1;
 
 // Opens an existing file for reading; kInvalidFileHandle when it cannot be
 // opened (missing, no permission, a directory).
-FileHandle OpenFileForReading(const CString& path);
+FileHandle OpenFileForReading(const Path& path);
 
 void CloseFileHandle(FileHandle file);
 

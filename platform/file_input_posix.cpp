@@ -6,16 +6,14 @@
 
 #include <cerrno>
 
-#include "platform/files.h"
 
 namespace platform {
 
-FileHandle OpenFileForReading(const CString& path)
+FileHandle OpenFileForReading(const Path& path)
 {
-    const std::string native = NativePath(path);
     int fd;
     do {
-        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return kInvalidFileHandle;

@@ -32,7 +32,8 @@ bool SetFileTimes(FileHandle file, const FileTimes& times);
 // not exist, or it is not a directory and it has write permission. A file
 // without any write permission bit counts as read-only even for the superuser,
 // as a read-only file does on Windows.
-bool IsReplaceable(const CString& path);
+bool IsReplaceable(const Path& path);
+inline bool IsReplaceable(const CString& path) { return IsReplaceable(ToPath(path)); }  // program text
 
 enum class CommitResult {
     Replaced,     // the target now holds the new content
@@ -59,7 +60,11 @@ public:
     // not replaceable (see IsReplaceable) or its directory does not take a new
     // file. A replaced file's permission bits carry over; a new file gets
     // `newFilePermissions` (only its 0777 bits), or the default when 0.
-    bool Create(const CString& target, unsigned newFilePermissions = 0);
+    bool Create(const Path& target, unsigned newFilePermissions = 0);
+    bool Create(const CString& target, unsigned newFilePermissions = 0)  // program text
+    {
+        return Create(ToPath(target), newFilePermissions);
+    }
 
     // Appends to the temporary file; false on any failure.
     bool Write(const void* data, std::size_t size);

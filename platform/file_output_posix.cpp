@@ -116,11 +116,11 @@ bool SetFileTimes(FileHandle file, const FileTimes& times)
     return ::futimens(file, both) == 0;
 }
 
-bool IsReplaceable(const CString& path)
+bool IsReplaceable(const Path& path)
 {
     struct stat st {};
     bool exists = false;
-    return IsReplaceableNative(NativePath(path), st, exists);
+    return IsReplaceableNative(path.native(), st, exists);
 }
 
 ReplacementFile::~ReplacementFile()
@@ -128,10 +128,10 @@ ReplacementFile::~ReplacementFile()
     Discard();
 }
 
-bool ReplacementFile::Create(const CString& target, unsigned newFilePermissions)
+bool ReplacementFile::Create(const Path& target, unsigned newFilePermissions)
 {
     Discard();
-    std::string native = NativePath(target);
+    const std::string& native = target.native();
     struct stat st {};
     bool exists = false;
     if (native.empty() || native.back() == '/' || !IsReplaceableNative(native, st, exists)) {

@@ -1,12 +1,15 @@
 // Files and directories.
 //
-// The programs build paths with the Windows separator (installation directory +
-// "ini\update.sql"); every function here takes such a UTF-16 path and turns each
-// "\" into "/" and the text into UTF-8 before it reaches the file system.
+// Every function takes a Path (platform/path.h). The programs' own code still
+// builds many paths as text with the Windows separator (installation directory
+// + "ini\update.sql"); for those callers each function keeps a thin overload
+// that takes the text and goes through ToPath. A CString argument always picks
+// that overload, so "\" is never left inside a file name by accident.
 #pragma once
 
 #include <string>
 
+#include "platform/path.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -15,33 +18,51 @@ namespace platform {
 std::string NativePath(const CString& path);
 
 // Deletes a file; false when it did not exist or could not be deleted.
-bool DeleteFileW(const CString& path);
+bool DeleteFileW(const Path& path);
 
 // Copies a file; fails (false, nothing written) when the target already exists
 // or the source cannot be read.
-bool CopyFileNoReplace(const CString& from, const CString& to);
+bool CopyFileNoReplace(const Path& from, const Path& to);
 
 // Moves a file onto `to`, replacing a file there, in one step: afterwards `to`
 // holds either its old or the new content, never nothing. Both paths must be on
 // the same file system. False (nothing changed) on failure.
-bool MoveFileReplace(const CString& from, const CString& to);
+bool MoveFileReplace(const Path& from, const Path& to);
 
 // True when something (file or directory) exists at the path.
-bool PathExists(const CString& path);
-bool IsDirectory(const CString& path);
+bool PathExists(const Path& path);
+bool IsDirectory(const Path& path);
 
 // Creates one directory level; false when it could not be created.
-bool CreateDirectoryW(const CString& path);
+bool CreateDirectoryW(const Path& path);
 
 // Removes an empty directory; false otherwise.
-bool RemoveDirectoryW(const CString& path);
+bool RemoveDirectoryW(const Path& path);
 
 // Removes a file or a directory with everything in it; a missing path is no
 // error (true). Symbolic links are removed, never followed.
-bool RemoveTree(const CString& path);
+bool RemoveTree(const Path& path);
 
 // The process's current directory, without a trailing separator; empty when it
 // cannot be read.
+Path CurrentDirectory();
+// The same as program text.
 CString GetCurrentDirectoryW();
+
+// The forms for paths held as program text.
+inline bool DeleteFileW(const CString& path) { return DeleteFileW(ToPath(path)); }
+inline bool CopyFileNoReplace(const CString& from, const CString& to)
+{
+    return CopyFileNoReplace(ToPath(from), ToPath(to));
+}
+inline bool MoveFileReplace(const CString& from, const CString& to)
+{
+    return MoveFileReplace(ToPath(from), ToPath(to));
+}
+inline bool PathExists(const CString& path) { return PathExists(ToPath(path)); }
+inline bool IsDirectory(const CString& path) { return IsDirectory(ToPath(path)); }
+inline bool CreateDirectoryW(const CString& path) { return CreateDirectoryW(ToPath(path)); }
+inline bool RemoveDirectoryW(const CString& path) { return RemoveDirectoryW(ToPath(path)); }
+inline bool RemoveTree(const CString& path) { return RemoveTree(ToPath(path)); }
 
 }  // namespace platform

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/codepage.h"
 #include "platform/file_output.h"
 #include "platform/path.h"
 
@@ -70,92 +69,92 @@ std::string NativePath(const CString& path)
     return ToPath(path).native();
 }
 
-bool DeleteFileW(const CString& path)
+bool DeleteFileW(const Path& path)
 {
-    const std::string native = NativePath(path);
+    const char* native = path.c_str();
     struct stat st {};
     // Only files: unlink() would also remove a symbolic link to a directory,
     // which is fine, but never a directory itself.
-    if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::lstat(native, &st) != 0 || S_ISDIR(st.st_mode)) {
         return false;
     }
-    return ::unlink(native.c_str()) == 0;
+    return ::unlink(native) == 0;
 }
 
-bool CopyFileNoReplace(const CString& from, const CString& to)
+bool CopyFileNoReplace(const Path& from, const Path& to)
 {
-    const std::string source = NativePath(from);
-    const std::string target = NativePath(to);
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    const char* target = to.c_str();
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
         return false;
     }
     // O_EXCL makes "target exists" and the creation one step, so a file that
     // appears in between is never overwritten.
-    Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
+    Fd out(::open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777));
     if (out.get() < 0) {
         return false;
     }
     if (!CopyContents(in.get(), out.get()) || !out.Close()) {
-        ::unlink(target.c_str());
+        ::unlink(target);
         return false;
     }
     return true;
 }
 
-bool MoveFileReplace(const CString& from, const CString& to)
+bool MoveFileReplace(const Path& from, const Path& to)
 {
-    const std::string source = NativePath(from);
     struct stat st {};
     // rename() would also move a directory; only files are meant here.
-    if (::lstat(source.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::lstat(from.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
         return false;
     }
-    return ::rename(source.c_str(), NativePath(to).c_str()) == 0;
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool PathExists(const CString& path)
+bool PathExists(const Path& path)
 {
     struct stat st {};
-    return ::lstat(NativePath(path).c_str(), &st) == 0;
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool IsDirectory(const CString& path)
+bool IsDirectory(const Path& path)
 {
     struct stat st {};
-    return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateDirectoryW(const CString& path)
+bool CreateDirectoryW(const Path& path)
 {
-    return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+    return ::mkdir(path.c_str(), 0777) == 0;
 }
 
-bool RemoveDirectoryW(const CString& path)
+bool RemoveDirectoryW(const Path& path)
 {
-    return ::rmdir(NativePath(path).c_str()) == 0;
+    return ::rmdir(path.c_str()) == 0;
 }
 
-bool RemoveTree(const CString& path)
+bool RemoveTree(const Path& path)
 {
     std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(NativePath(path)), ec);
+    std::filesystem::remove_all(path, ec);
     return !ec;
 }
 
-CString GetCurrentDirectoryW()
+Path CurrentDirectory()
 {
     std::error_code ec;
-    const std::filesystem::path cwd = std::filesystem::current_path(ec);
+    const Path cwd = std::filesystem::current_path(ec);
     if (ec) {
         return {};
     }
-    std::string text = cwd.string();
+    std::string text = cwd.native();
     if (text.size() > 1 && text.back() == '/') {
         text.pop_back();
     }
-    return Utf8ToUtf16(text);
+    return text;
 }
+
+CString GetCurrentDirectoryW() { return PathText(CurrentDirectory()); }
 
 }  // namespace platform

@@ -27,13 +27,6 @@ std::u16string_view Trim(std::u16string_view text)
     return text;
 }
 
-// Names and values are C strings to the original reader: a NUL ends them.
-std::u16string_view UpToNul(std::u16string_view text)
-{
-    const std::size_t nul = text.find(u'\0');
-    return nul == std::u16string_view::npos ? text : text.substr(0, nul);
-}
-
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
 bool SameName(std::u16string_view a, std::u16string_view b)

@@ -9,6 +9,7 @@
 // writes into it cannot replace.
 #pragma once
 
+#include "platform/path.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -23,10 +24,12 @@ public:
     // Waits, without a time limit, until this object holds the lock on
     // `folder` (empty: the current directory). False (and no lock held) when
     // the folder cannot be opened.
-    bool Acquire(const CString& folder);
+    bool Acquire(const Path& folder);
+    bool Acquire(const CString& folder) { return Acquire(ToPath(folder)); }  // program text
 
     // False instead of waiting when another holder has the lock.
-    bool TryAcquire(const CString& folder);
+    bool TryAcquire(const Path& folder);
+    bool TryAcquire(const CString& folder) { return TryAcquire(ToPath(folder)); }
 
     // Idempotent.
     void Release();
@@ -34,7 +37,7 @@ public:
     bool IsHeld() const { return m_fd >= 0; }
 
 private:
-    bool Lock(const CString& folder, bool wait);
+    bool Lock(const Path& folder, bool wait);
 
     int m_fd = -1;
 };

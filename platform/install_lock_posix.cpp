@@ -6,22 +6,21 @@
 
 #include <cerrno>
 
-#include "platform/files.h"
 
 namespace platform {
 
 InstallLock::~InstallLock() { Release(); }
 
-bool InstallLock::Acquire(const CString& folder) { return Lock(folder, true); }
+bool InstallLock::Acquire(const Path& folder) { return Lock(folder, true); }
 
-bool InstallLock::TryAcquire(const CString& folder) { return Lock(folder, false); }
+bool InstallLock::TryAcquire(const Path& folder) { return Lock(folder, false); }
 
-bool InstallLock::Lock(const CString& folder, bool wait)
+bool InstallLock::Lock(const Path& folder, bool wait)
 {
     Release();
     // Close-on-exec: a program we start (the product, above all) must not
     // inherit the descriptor and keep the installation locked after we end.
-    const int fd = open(folder.empty() ? "." : NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }

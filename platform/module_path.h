@@ -1,12 +1,16 @@
 // The running executable's own path.
 #pragma once
 
+#include "platform/path.h"
 #include "platform/types.h"
 
 namespace platform {
 
-// Full path of the running executable (at most 259 UTF-16 units), or "Error"
-// when the platform cannot tell it.
+// Full path of the running executable; empty when the platform cannot tell it.
+Path ModulePath();
+
+// The same as program text, the way the programs' fixed-size buffers hold it:
+// at most 259 UTF-16 units, or "Error" when the platform cannot tell it.
 CString GetModulePath();
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "platform/types.h"
 
@@ -20,6 +21,10 @@ using Path = std::filesystem::path;
 // A path written the way the programs write them ("D\ini\update.sql", either
 // separator) as a Path. Unpaired surrogates become U+FFFD; never throws.
 Path ToPath(const CString& text);
+
+// The same for a path held as UTF-8 text; bytes that are no UTF-8 are kept
+// as they are (the file system takes any bytes).
+Path Utf8ToPath(std::string_view text);
 
 // The path as UTF-16 text with native separators, for messages and for the
 // interfaces that take wide program text.

@@ -8,9 +8,11 @@ namespace platform {
 
 // On POSIX the native form is UTF-8 with "/" between components; the programs'
 // "\" separators are turned into "/" here, once.
-Path ToPath(const CString& text)
+Path ToPath(const CString& text) { return Utf8ToPath(Utf16ToUtf8(text)); }
+
+Path Utf8ToPath(std::string_view text)
 {
-    std::string native = Utf16ToUtf8(text);
+    std::string native(text);
     std::replace(native.begin(), native.end(), '\\', '/');
     return Path(std::move(native));
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -16,24 +17,29 @@ std::vector<std::string> SplitCommandLine(const CString& commandLine);
 // order (an empty folder text means the current directory), then in the
 // folders of PATH. A name that contains "/" is taken as it stands. Returns the
 // path to run it by, or empty text when nothing is found.
-std::string FindProgram(const std::string& name, const std::vector<std::string>& folders);
+Path FindProgram(const std::string& name, const std::vector<Path>& folders);
 
 // Starts the program detached: in its own session, inheriting the current
 // directory, with standard input, output and error on /dev/null and no other
 // descriptor of ours. It is never waited for and outlives the caller. False
 // when the program could not be started (fork or exec failed).
-bool StartDetached(const std::string& path, const std::vector<std::string>& args);
+bool StartDetached(const Path& program, const std::vector<std::string>& args);
 
 // The shell's "open" verb for a program given by bare name: looks for `file`
 // in the current directory, then in `programDir`, then on PATH, and starts it
 // detached with `parameters` split as a command line. False when the program
 // is not found or cannot be started.
-bool ShellExecuteOpen(const CString& file, const CString& parameters, const CString& programDir);
+bool ShellExecuteOpen(const CString& file, const CString& parameters, const Path& programDir);
+inline bool ShellExecuteOpen(const CString& file, const CString& parameters, const CString& programDir)
+{
+    return ShellExecuteOpen(file, parameters, ToPath(programDir));  // a folder held as program text
+}
 
 // Opens a document with the desktop's default viewer ("xdg-open"), detached.
 // A relative path is taken relative to the current directory. False when no
 // opener is installed or it cannot be started; whether the viewer then finds
 // and shows the document is the viewer's business.
-bool OpenDocument(const CString& path);
+bool OpenDocument(const Path& path);
+inline bool OpenDocument(const CString& path) { return OpenDocument(ToPath(path)); }  // program text
 
 }  // namespace platform

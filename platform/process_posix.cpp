@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "platform/codepage.h"
-#include "platform/files.h"
+#include "platform/path.h"
 
 namespace platform {
 
@@ -17,7 +17,7 @@ namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-bool IsExecutableFile(const std::string& path)
+bool IsExecutableFile(const Path& path)
 {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
@@ -36,12 +36,9 @@ int MoveAboveStdio(int fd)
     return moved;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name)
+Path JoinPath(const Path& folder, const std::string& name)
 {
-    if (folder.empty()) {
-        return "./" + name;
-    }
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+    return folder.empty() ? Path(".") / name : folder / name;
 }
 
 // Everything the child needs is built before fork: after it, in a process with
@@ -93,16 +90,16 @@ std::vector<std::string> SplitCommandLine(const CString& commandLine)
     return args;
 }
 
-std::string FindProgram(const std::string& name, const std::vector<std::string>& folders)
+Path FindProgram(const std::string& name, const std::vector<Path>& folders)
 {
     if (name.empty()) {
         return {};
     }
     if (name.find('/') != std::string::npos) {
-        return IsExecutableFile(name) ? name : std::string{};
+        return IsExecutableFile(name) ? Path(name) : Path();
     }
     for (const auto& folder : folders) {
-        std::string candidate = JoinPath(folder, name);
+        Path candidate = JoinPath(folder, name);
         if (IsExecutableFile(candidate)) {
             return candidate;
         }
@@ -115,7 +112,7 @@ std::string FindProgram(const std::string& name, const std::vector<std::string>&
         if (end == std::string::npos) {
             end = searchPath.size();
         }
-        std::string candidate = JoinPath(searchPath.substr(start, end - start), name);
+        Path candidate = JoinPath(searchPath.substr(start, end - start), name);
         if (IsExecutableFile(candidate)) {
             return candidate;
         }
@@ -124,8 +121,9 @@ std::string FindProgram(const std::string& name, const std::vector<std::string>&
     return {};
 }
 
-bool StartDetached(const std::string& path, const std::vector<std::string>& args)
+bool StartDetached(const Path& program, const std::vector<std::string>& args)
 {
+    const std::string& path = program.native();
     std::vector<std::string> storage;
     storage.reserve(args.size() + 1);
     storage.push_back(path);
@@ -186,23 +184,22 @@ bool StartDetached(const std::string& path, const std::vector<std::string>& args
     return started;
 }
 
-bool ShellExecuteOpen(const CString& file, const CString& parameters, const CString& programDir)
+bool ShellExecuteOpen(const CString& file, const CString& parameters, const Path& programDir)
 {
-    const std::string path =
-        FindProgram(Utf16ToUtf8(file), {std::string{}, programDir.empty() ? std::string{"."} : NativePath(programDir)});
+    const Path path = FindProgram(Utf16ToUtf8(file), {Path(), programDir.empty() ? Path(".") : programDir});
     if (path.empty()) {
         return false;
     }
     return StartDetached(path, SplitCommandLine(parameters));
 }
 
-bool OpenDocument(const CString& path)
+bool OpenDocument(const Path& path)
 {
-    const std::string opener = FindProgram("xdg-open", {});
+    const Path opener = FindProgram("xdg-open", {});
     if (opener.empty()) {
         return false;
     }
-    return StartDetached(opener, {NativePath(path)});
+    return StartDetached(opener, {path.native()});
 }
 
 }  // namespace platform

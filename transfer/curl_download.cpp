@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "platform/curl_verbose.h"
+#include "transfer/curl_verbose.h"
 #include "platform/files.h"
 #include "transfer/ftp_transfer.h"
 #include "transfer/text_convert.h"
@@ -248,7 +248,7 @@ void SetCommonTransferOptions(CURL* handle, std::string_view url, const CurlTran
             curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
         }
     }
-    platform::SetVerboseWithoutPassword(handle);
+    transfer::SetVerboseWithoutPassword(handle);
 }
 
 int CurlDownload(CURL* handle, const std::string& url, const std::string& localPath, long connectTimeout,

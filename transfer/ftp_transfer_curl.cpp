@@ -105,14 +105,14 @@ BOOL CFtpTransfer_Curl::Connect(std::int32_t& bNoDatedDir)
             Disconnect();
         }
         if (m_hInternet == nullptr) {
-            auto session = std::make_unique<platform::FtpLibrarySession>();
+            auto session = std::make_unique<transfer::FtpLibrarySession>();
             if (!session->ok()) {
                 return FALSE;
             }
             m_hInternet = std::move(session);
         }
         m_nPort = PortFromText(g_strFtpPort);
-        auto connection = std::make_unique<platform::FtpConnection>();
+        auto connection = std::make_unique<transfer::FtpConnection>();
         if (!connection->Open(WideToAnsi(m_strServer), static_cast<std::uint16_t>(m_nPort & 0xFFFF),
                               WideToAnsi(m_strUser), WideToAnsi(m_strPassword), CONNECT_TIMEOUT,
                               m_nStallSeconds)) {

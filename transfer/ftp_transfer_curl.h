@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ftp_connection.h"
+#include "transfer/ftp_connection.h"
 #include "transfer/curl_download.h"
 #include "transfer/ftp_transfer.h"
 
@@ -75,8 +75,8 @@ public:
     CString m_strPassword;
     // Library state held while connected, and the control connection; null
     // when none.
-    std::unique_ptr<platform::FtpLibrarySession> m_hInternet;
-    std::unique_ptr<platform::FtpConnection> m_hConnect;
+    std::unique_ptr<transfer::FtpLibrarySession> m_hInternet;
+    std::unique_ptr<transfer::FtpConnection> m_hConnect;
     // Stall limit of every transfer and the longest wait for a reply on the
     // control connection, in seconds; tests shorten it.
     long m_nStallSeconds = TRANSFER_STALL_SECONDS;

@@ -1,6 +1,5 @@
 #include "viewer/convert_bridge.h"
 
-#include "platform/codepage.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 
@@ -23,7 +22,7 @@ const char* ExportFor(int kind)
 
 // The library is a plug-in of the platform and takes the platform's own paths,
 // while the viewer builds its paths with "\" separators.
-CString NativeForm(const char16_t* path) { return platform::Utf8ToUtf16(platform::NativePath(CString(path))); }
+CString NativeForm(const char16_t* path) { return platform::PathText(platform::ToPath(path)); }
 
 }  // namespace
 
@@ -32,7 +31,7 @@ bool ConvertToHtml(const char16_t* source, const char16_t* target, int kind)
     if (source == nullptr || target == nullptr) {
         return false;
     }
-    platform::DeleteFileW(target);
+    platform::DeleteFileW(platform::ToPath(target));
 
     platform::HMODULE library = platform::LoadLibraryW(platform::LibraryFileName(u"Docvert_u"));
     if (library == nullptr) {
@@ -46,7 +45,7 @@ bool ConvertToHtml(const char16_t* source, const char16_t* target, int kind)
         const CString to = NativeForm(target);
         // A library that reports success without writing the page would make
         // the viewer show nothing, or an old page; that is a failure too.
-        converted = convert(from.c_str(), to.c_str()) && platform::PathExists(target);
+        converted = convert(from.c_str(), to.c_str()) && platform::PathExists(platform::ToPath(target));
     }
     platform::FreeLibrary(library);
     return converted;

@@ -167,6 +167,17 @@ TEST_F(PatchLocalDatabaseTest, FindsFilesThroughBackslashPathsInAChineseFolder)
               std::vector<std::string>{"1"});
 }
 
+// A path never passes through code page 936, which has no "ß" and no emoji.
+TEST_F(PatchLocalDatabaseTest, PathsTheCodePageCannotSpellReachScriptAndDatabase)
+{
+    const platform::Path install = m_dir.path() / "Stra\xc3\x9f" "e \xf0\x9f\x98\x80";
+    std::filesystem::create_directories(install / "ini");
+    WriteFileBytes(install / "ini" / "update.sql", "CREATE TABLE k(v); INSERT INTO k VALUES(1);");
+    EXPECT_TRUE(PatchLocalDatabase(install / "jo_db_local.db", install / "ini" / "update.sql"));
+    EXPECT_EQ(SqliteFile((install / "jo_db_local.db").string()).Rows("SELECT v FROM k"),
+              std::vector<std::string>{"1"});
+}
+
 TEST(CUpdateDBTest, ErrorTextWithoutAConnectionIsTheNotInitialisedText)
 {
     CUpdateDB db;

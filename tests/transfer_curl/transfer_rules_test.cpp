@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/curl_verbose.h"
+#include "transfer/curl_verbose.h"
 #include "transfer/ftp_transfer_curl.h"
 
 namespace {
@@ -109,7 +109,7 @@ TEST(VerboseLine, MasksThePasswordAndKeepsTheRest)
         {CURLINFO_DATA_IN, "file bytes", ""},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(platform::VerboseLine(row.type, row.text), row.written);
+        EXPECT_EQ(transfer::VerboseLine(row.type, row.text), row.written);
     }
 }
 

@@ -143,7 +143,7 @@ TEST_F(ProgramStart, SkipsFilesThatCannotRunAndReportsAMissingProgram)
     ASSERT_TRUE(WaitForLines(Log(), 1));
     EXPECT_EQ(ReadLines(Log()), std::vector<std::string>{"path x"});
 
-    EXPECT_FALSE(platform::ShellExecuteOpen(u"NoSuchProgram", u"x", u""));
+    EXPECT_FALSE(platform::ShellExecuteOpen(u"NoSuchProgram", u"x", platform::Path()));
     EXPECT_FALSE(platform::StartDetached((m_dir.path() / "cwd" / "Haltwick").string(), {}))
         << "a file without execute permission cannot be started";
 }
@@ -160,7 +160,7 @@ TEST_F(ProgramStart, ReturnsWithoutWaitingAndTheProgramInheritsNoLock)
                 "echo \"started in $(pwd)\" >> '" + Log() + "'\n"
                 "while [ ! -e '" + release.string() + "' ]; do sleep 0.05; done\n"
                 "echo done >> '" + Log() + "'\n");
-    ASSERT_TRUE(platform::ShellExecuteOpen(u"Lingerer", u"", u""));
+    ASSERT_TRUE(platform::ShellExecuteOpen(u"Lingerer", u"", platform::Path()));
     ASSERT_TRUE(WaitForLines(Log(), 1));
     EXPECT_EQ(ReadLines(Log()).front(), "started in " + (m_dir.path() / "cwd").string())
         << "the program runs in our current directory";
@@ -176,12 +176,12 @@ TEST_F(ProgramStart, ReturnsWithoutWaitingAndTheProgramInheritsNoLock)
 TEST_F(ProgramStart, OpensADocumentWithTheDesktopOpenerInTheCurrentDirectory)
 {
     WriteScript(m_dir.path() / "bin" / "xdg-open", "echo \"$(pwd) $*\" >> '" + Log() + "'\n");
-    ASSERT_TRUE(platform::OpenDocument(u"update.txt"));
+    ASSERT_TRUE(platform::OpenDocument(platform::Path("update.txt")));
     ASSERT_TRUE(WaitForLines(Log(), 1));
     EXPECT_EQ(ReadLines(Log()), std::vector<std::string>{(m_dir.path() / "cwd").string() + " update.txt"});
 
     setenv("PATH", (m_dir.path() / "install").c_str(), 1);
-    EXPECT_FALSE(platform::OpenDocument(u"update.txt")) << "no opener installed";
+    EXPECT_FALSE(platform::OpenDocument(platform::Path("update.txt"))) << "no opener installed";
 }
 
 TEST(InstallLock, ASecondHolderWaitsUntilTheFirstReleases)

@@ -39,7 +39,7 @@ public:
     // Standard input is `stdinFd` when one is given, else /dev/null. A child
     // in a session of its own is out of reach of the signals the host's
     // terminal sends to the host's group.
-    bool Prepare(const std::string& stdoutPath, int stdinFd = -1, bool ownSession = false)
+    bool Prepare(const std::filesystem::path& stdoutPath, int stdinFd = -1, bool ownSession = false)
     {
         if (!m_actionsReady || !m_attrReady) {
             return false;
@@ -142,7 +142,7 @@ void Reap(pid_t pid)
 
 }  // namespace
 
-HostEndGuard::HostEndGuard(pid_t group, const std::vector<std::string>& leftovers)
+HostEndGuard::HostEndGuard(pid_t group, const std::vector<std::filesystem::path>& leftovers)
 {
     // The group is killed until it is empty: a member may start another
     // process between two signals. Zombies keep a group alive until they are
@@ -161,12 +161,14 @@ HostEndGuard::HostEndGuard(pid_t group, const std::vector<std::string>& leftover
         return;
     }
     std::vector<std::string> arguments = {"/bin/sh", "-c", kScript, "docvert-guard", std::to_string(group)};
-    arguments.insert(arguments.end(), leftovers.begin(), leftovers.end());
+    for (const std::filesystem::path& leftover : leftovers) {
+        arguments.push_back(leftover.native());
+    }
     std::vector<std::string> environment = {"PATH=/usr/bin:/bin"};
     std::vector<char*> argp = PointersTo(arguments);
     std::vector<char*> envp = PointersTo(environment);
     SpawnSetup setup;
-    if (setup.Prepare("", lifeline[0], true) &&
+    if (setup.Prepare({}, lifeline[0], true) &&
         posix_spawn(&m_pid, argp.front(), setup.actions(), setup.attr(), argp.data(), envp.data()) == 0) {
         m_lifeline = lifeline[1];
     } else {

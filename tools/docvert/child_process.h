@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,13 @@ namespace docvert {
 struct ChildOptions {
     // Standard output goes to this file (created or truncated); empty means
     // /dev/null. Standard input is always /dev/null, standard error too.
-    std::string stdoutPath;
+    std::filesystem::path stdoutPath;
     // Extra or replaced environment entries ("NAME=value").
     std::vector<std::string> environment;
     std::chrono::milliseconds timeLimit{std::chrono::seconds(60)};
     // Files and folders removed, once the child's group is gone, when the
     // host ends while the child runs (nobody else would remove them then).
-    std::vector<std::string> removeIfHostEnds;
+    std::vector<std::filesystem::path> removeIfHostEnds;
 };
 
 enum class ChildOutcome {
@@ -43,7 +44,7 @@ struct ChildResult {
 class HostEndGuard {
 public:
     // `group` <= 0: no process group, only the removals.
-    HostEndGuard(pid_t group, const std::vector<std::string>& leftovers);
+    HostEndGuard(pid_t group, const std::vector<std::filesystem::path>& leftovers);
     ~HostEndGuard();
     HostEndGuard(const HostEndGuard&) = delete;
     HostEndGuard& operator=(const HostEndGuard&) = delete;

@@ -141,9 +141,9 @@ std::optional<std::string> RunOffice(const fs::path& work, const fs::path& input
     options.timeLimit = programs.officeTimeLimit;
     // The office's own scratch files land in our folder and go with it.
     options.environment = {"TMPDIR=" + scratch.string()};
-    options.removeIfHostEnds = {work.string()};
+    options.removeIfHostEnds = {work};
     if (!socket.empty()) {
-        options.removeIfHostEnds.push_back(socket.string());
+        options.removeIfHostEnds.push_back(socket);
     }
     const ChildResult result = RunChild(
         {programs.office, "--headless", "--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck",
@@ -223,7 +223,7 @@ std::optional<std::string> RunWvHtml(const fs::path& work, const fs::path& input
     ChildOptions options;
     options.timeLimit = programs.wvHtmlTimeLimit;
     options.environment = {"TMPDIR=" + work.string()};
-    options.removeIfHostEnds = {work.string()};
+    options.removeIfHostEnds = {work};
     const ChildResult result =
         RunChild({programs.wvHtml, "--targetdir=" + out.string(), input.string(), "document.html"}, options);
     std::string html;
@@ -236,9 +236,9 @@ std::optional<std::string> RunWvHtml(const fs::path& work, const fs::path& input
 std::optional<std::string> RunAntiword(const fs::path& work, const fs::path& input, const DocConverterPrograms& programs)
 {
     ChildOptions options;
-    options.removeIfHostEnds = {work.string()};
+    options.removeIfHostEnds = {work};
     options.timeLimit = programs.antiwordTimeLimit;
-    options.stdoutPath = (work / "antiword.txt").string();
+    options.stdoutPath = work / "antiword.txt";
     const ChildResult result =
         RunChild({programs.antiword, "-m", "UTF-8.txt", "-w", "0", input.string()}, options);
     std::string text;

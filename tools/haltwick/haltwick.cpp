@@ -147,9 +147,9 @@ int KillByName(const std::string& name)
 
 int StartByName(const std::string& name, char** args, int argCount)
 {
-    std::string program;
+    platform::Path program;
     for (const std::string& candidate : CandidateNames(name)) {
-        program = platform::FindProgram(candidate, {""});
+        program = platform::FindProgram(candidate, {platform::Path()});
         if (!program.empty()) {
             break;
         }

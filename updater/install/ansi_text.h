@@ -1,6 +1,6 @@
-// Conversions between the program's wide text, narrow text in the ANSI code page
-// (936) and UTF-8, for the boundaries where the database patch meets the file
-// system and SQLite.
+// The database patch's names for the conversions between the program's wide
+// text, narrow text in the ANSI code page (936) and UTF-8 (platform/codepage.h
+// does the work): the script text and the error texts are ANSI.
 #pragma once
 
 #include <string>
@@ -16,7 +16,8 @@ std::string CStringToAnsi(const CString& text);
 CString AnsiToCString(const std::string& text);
 
 // ANSI bytes to UTF-8; the result ends at the first NUL byte.
-// Throws std::runtime_error ("Error in conversion." or "La falla!") when the
-// UTF-8 form cannot be sized or does not come out at the size announced; the
-// code-page conversions never fail, so well-formed callers never see either.
+// Throws std::runtime_error ("Error in conversion.") when the UTF-8 form cannot
+// be held in memory; the code-page conversions themselves never fail, so a
+// converted text always comes out whole (the "La falla!" of a result shorter
+// than announced cannot arise from the one-pass conversion).
 std::string AnsiToUtf8(const std::string& text);

@@ -30,7 +30,7 @@ ARCRESULT CArchiveSource::Make(const void* source, std::uint32_t length, std::in
     }
     case ARC_KIND_FILE: {
         const platform::FileHandle file =
-            platform::OpenFileForReading(CString(static_cast<const char16_t*>(source)));
+            platform::OpenFileForReading(platform::ToPath(static_cast<const char16_t*>(source)));
         if (file == platform::kInvalidFileHandle) {
             return ARC_CANT_OPEN_FILE;
         }

@@ -7,16 +7,25 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/codepage.h"
 #include "platform/durable_file.h"
-#include "platform/files.h"
+#include "platform/path.h"
 
 namespace {
 
 constexpr int kBusyMilliseconds = 5000;
 constexpr const char* kSidecars[] = {"-wal", "-shm", "-journal"};
 
-bool ReadBytes(const std::string& path, std::string& bytes)
+using platform::Path;
+
+// The database's companion files are named by a suffix on the whole path.
+Path WithSuffix(const Path& path, const char* suffix)
+{
+    Path named = path;
+    named += suffix;
+    return named;
+}
+
+bool ReadBytes(const Path& path, std::string& bytes)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -28,29 +37,24 @@ bool ReadBytes(const std::string& path, std::string& bytes)
     return !in.bad();
 }
 
-bool Exists(const std::string& path)
+bool Exists(const Path& path)
 {
     std::error_code error;
     return std::filesystem::exists(path, error);
 }
 
-void Remove(const std::string& path)
+void Remove(const Path& path)
 {
     std::error_code error;
     std::filesystem::remove(path, error);
 }
 
-bool WriteDurably(const std::string& path, const std::string& bytes)
-{
-    return platform::WriteFileDurably(platform::Utf8ToUtf16(path), bytes);  // already native
-}
-
 // One connection, closed when it leaves scope.
 class Connection {
 public:
-    Connection(const std::string& path, std::string* error) : m_error(error)
+    Connection(const Path& path, std::string* error) : m_error(error)
     {
-        if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(platform::PathUtf8(path).c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
             Fail();
             sqlite3_close(m_db);
             m_db = nullptr;
@@ -93,18 +97,10 @@ void SetError(std::string* error, const std::string& text)
     }
 }
 
-// The journal builds its paths with "\\" separators.
-std::string Native(const std::string& path)
-{
-    return platform::NativePath(platform::Utf8ToUtf16(path));
-}
-
 }  // namespace
 
-bool KeepDatabaseFiles(const std::string& dbPathGiven, const std::string& copyPathGiven, std::string* error)
+bool KeepDatabaseFiles(const Path& dbPath, const Path& copyPath, std::string* error)
 {
-    const std::string dbPath = Native(dbPathGiven);
-    const std::string copyPath = Native(copyPathGiven);
     Connection connection(dbPath, error);
     if (!connection.Run("BEGIN IMMEDIATE")) {
         return false;
@@ -113,32 +109,32 @@ bool KeepDatabaseFiles(const std::string& dbPathGiven, const std::string& copyPa
     std::string wal;
     // An empty log holds nothing; keeping it would only add a file.
     std::error_code sizeError;
-    const bool hasWal = Exists(dbPath + "-wal") && std::filesystem::file_size(dbPath + "-wal", sizeError) > 0;
-    bool kept = ReadBytes(dbPath, database) && (!hasWal || ReadBytes(dbPath + "-wal", wal));
+    const Path dbWal = WithSuffix(dbPath, "-wal");
+    const Path copyWal = WithSuffix(copyPath, "-wal");
+    const bool hasWal = Exists(dbWal) && std::filesystem::file_size(dbWal, sizeError) > 0;
+    bool kept = ReadBytes(dbPath, database) && (!hasWal || ReadBytes(dbWal, wal));
     if (!kept) {
-        SetError(error, "cannot read " + dbPath);
+        SetError(error, "cannot read " + platform::PathUtf8(dbPath));
     } else {
-        kept = WriteDurably(copyPath, database) && (!hasWal || WriteDurably(copyPath + "-wal", wal));
+        kept = platform::WriteFileDurably(copyPath, database) && (!hasWal || platform::WriteFileDurably(copyWal, wal));
         if (!hasWal) {
-            Remove(copyPath + "-wal");
+            Remove(copyWal);
         }
         if (!kept) {
-            SetError(error, "cannot write " + copyPath);
+            SetError(error, "cannot write " + platform::PathUtf8(copyPath));
         }
     }
     connection.Run("ROLLBACK");
     return kept;
 }
 
-bool RestoreDatabaseFiles(const std::string& copyPathGiven, const std::string& dbPathGiven, std::string* error)
+bool RestoreDatabaseFiles(const Path& copyPath, const Path& dbPath, std::string* error)
 {
-    const std::string dbPath = Native(dbPathGiven);
-    const std::string copyPath = Native(copyPathGiven);
     std::string database;
     std::string wal;
-    const bool hasWal = Exists(copyPath + "-wal");
-    if (!ReadBytes(copyPath, database) || (hasWal && !ReadBytes(copyPath + "-wal", wal))) {
-        SetError(error, "cannot read " + copyPath);
+    const bool hasWal = Exists(WithSuffix(copyPath, "-wal"));
+    if (!ReadBytes(copyPath, database) || (hasWal && !ReadBytes(WithSuffix(copyPath, "-wal"), wal))) {
+        SetError(error, "cannot read " + platform::PathUtf8(copyPath));
         return false;
     }
     {
@@ -152,8 +148,8 @@ bool RestoreDatabaseFiles(const std::string& copyPathGiven, const std::string& d
         }
         std::error_code statError;
         const auto permissions = std::filesystem::status(dbPath, statError).permissions();
-        if (!WriteDurably(dbPath, database)) {
-            SetError(error, "cannot write " + dbPath);
+        if (!platform::WriteFileDurably(dbPath, database)) {
+            SetError(error, "cannot write " + platform::PathUtf8(dbPath));
             return false;
         }
         if (!statError && permissions != std::filesystem::perms::unknown) {
@@ -161,10 +157,10 @@ bool RestoreDatabaseFiles(const std::string& copyPathGiven, const std::string& d
         }
     }
     for (const char* suffix : kSidecars) {
-        Remove(dbPath + suffix);
+        Remove(WithSuffix(dbPath, suffix));
     }
-    if (hasWal && !WriteDurably(dbPath + "-wal", wal)) {
-        SetError(error, "cannot write " + dbPath + "-wal");
+    if (hasWal && !platform::WriteFileDurably(WithSuffix(dbPath, "-wal"), wal)) {
+        SetError(error, "cannot write " + platform::PathUtf8(WithSuffix(dbPath, "-wal")));
         return false;
     }
     return true;

@@ -5,14 +5,16 @@
 
 #include <string>
 
-// Paths are UTF-8 and may use "\\" separators; error texts are UTF-8.
+#include "platform/path.h"
+
+// Error texts are UTF-8.
 //
 // Copies the database file at dbPath, and its write-ahead log when there is
 // one, to copyPath (and copyPath + "-wal"), durably. The copy is taken inside
 // a write transaction, so no other connection changes the files meanwhile;
 // waits up to 5 s for another writer. False (with *error set) when the
 // database cannot be opened, stays locked, or the copy cannot be written.
-bool KeepDatabaseFiles(const std::string& dbPath, const std::string& copyPath, std::string* error);
+bool KeepDatabaseFiles(const platform::Path& dbPath, const platform::Path& copyPath, std::string* error);
 
 // Puts the files kept by KeepDatabaseFiles back over the database, and removes
 // any log, shared-memory or rollback file the patch left. Replacing a file is
@@ -21,4 +23,9 @@ bool KeepDatabaseFiles(const std::string& dbPath, const std::string& copyPath, s
 // others are connected) and taking its exclusive lock, waiting up to 5 s.
 // False (with *error set, database unchanged) when it stays in use or the
 // copy cannot be read or written.
-bool RestoreDatabaseFiles(const std::string& copyPath, const std::string& dbPath, std::string* error);
+bool RestoreDatabaseFiles(const platform::Path& copyPath, const platform::Path& dbPath, std::string* error);
+
+// Narrow text is no path here: text with the programs' "\\" separators would
+// reach the file system unchanged. Turn it into a Path first (platform/path.h).
+bool KeepDatabaseFiles(const std::string&, const std::string&, std::string*) = delete;
+bool RestoreDatabaseFiles(const std::string&, const std::string&, std::string*) = delete;

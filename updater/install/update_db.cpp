@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "platform/codepage.h"
-#include "platform/files.h"
+#include "platform/path.h"
 #include "updater/install/ansi_text.h"
 
 CUpdateDB* g_pUpdateDB = nullptr;
@@ -39,19 +39,16 @@ const std::string& NotInitialisedText()
     return text;
 }
 
-// SQLite reads a name starting with "file:" as a URI when URIs are enabled in the
-// library build; a relative path of ours must never be taken for one.
-std::string GuardAgainstUri(std::string path)
+// The name SQLite is given: UTF-8. SQLite reads a name starting with "file:" as
+// a URI when URIs are enabled in the library build; a relative path of ours
+// must never be taken for one.
+std::string SqliteName(const platform::Path& path)
 {
-    if (path.rfind("file:", 0) == 0) {
-        path.insert(0, "./");
+    std::string name = platform::PathUtf8(path);
+    if (name.rfind("file:", 0) == 0) {
+        name.insert(0, "./");
     }
-    return path;
-}
-
-std::string NativeFromUtf8(const std::string& pathUtf8)
-{
-    return GuardAgainstUri(platform::NativePath(platform::Utf8ToUtf16(pathUtf8)));
+    return name;
 }
 
 // The patch may change the product's database and nothing else: a script
@@ -93,13 +90,12 @@ CUpdateDB& Instance()
     return *g_pUpdateDB;
 }
 
-bool ApplyScript(CUpdateDB& db, const std::string& dbPathUtf8, const std::string& scriptPathUtf8,
-                 int busyTimeoutMs)
+bool ApplyScript(CUpdateDB& db, const platform::Path& dbPath, const platform::Path& scriptPath, int busyTimeoutMs)
 {
     ConnectionCloser closer(db);
     // An empty name would make SQLite open a private temporary database, and the
     // patch would "succeed" on it.
-    if (dbPathUtf8.empty() || sqlite3_open(NativeFromUtf8(dbPathUtf8).c_str(), &db.m_db) != SQLITE_OK) {
+    if (dbPath.empty() || sqlite3_open(SqliteName(dbPath).c_str(), &db.m_db) != SQLITE_OK) {
         db.m_error = OpenFailedText();
         return false;
     }
@@ -110,7 +106,7 @@ bool ApplyScript(CUpdateDB& db, const std::string& dbPathUtf8, const std::string
     sqlite3_busy_timeout(db.m_db, std::max(busyTimeoutMs, 0));
 
     std::string script;
-    if (ReadScriptFile(scriptPathUtf8, script) < 1) {
+    if (ReadScriptFile(scriptPath, script) < 1) {
         db.m_error = BadScriptText();
         return false;
     }
@@ -152,15 +148,15 @@ std::string CUpdateDB::GetErrorText() const
 
 void CUpdateDB::SetErrorFromConnection() { m_error = GetErrorText(); }
 
-bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathUtf8, int busyTimeoutMs)
+bool PatchLocalDatabase(const platform::Path& dbPath, const platform::Path& scriptPath, int busyTimeoutMs)
 {
     try {
         CUpdateDB& db = Instance();
-        if (access(NativeFromUtf8(scriptPathUtf8).c_str(), F_OK) != 0) {
+        if (scriptPath.empty() || access(scriptPath.c_str(), F_OK) != 0) {
             return true;
         }
         try {
-            return ApplyScript(db, dbPathUtf8, scriptPathUtf8, busyTimeoutMs);
+            return ApplyScript(db, dbPath, scriptPath, busyTimeoutMs);
         } catch (...) {
             // The script text could not be brought into SQLite's encoding (or not
             // held in memory): the file is not a usable script.
@@ -173,6 +169,11 @@ bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& script
     }
 }
 
+bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathUtf8, int busyTimeoutMs)
+{
+    return PatchLocalDatabase(platform::Utf8ToPath(dbPathUtf8), platform::Utf8ToPath(scriptPathUtf8), busyTimeoutMs);
+}
+
 std::string GetLastDBError()
 {
     return g_pUpdateDB != nullptr ? g_pUpdateDB->m_error : std::string();
@@ -180,8 +181,13 @@ std::string GetLastDBError()
 
 int ReadScriptFile(const std::string& pathUtf8, std::string& out)
 {
+    return ReadScriptFile(platform::Utf8ToPath(pathUtf8), out);
+}
+
+int ReadScriptFile(const platform::Path& path, std::string& out)
+{
     out.clear();
-    std::FILE* file = std::fopen(NativeFromUtf8(pathUtf8).c_str(), "rb");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         return 0;
     }
@@ -281,8 +287,8 @@ bool Fail(std::string* errorUtf8, const std::string& text)
 bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPathUtf8,
                     std::string* errorUtf8)
 {
-    const std::string dbPath = NativeFromUtf8(dbPathUtf8);
-    const std::string backupPath = NativeFromUtf8(backupPathUtf8);
+    const std::string dbPath = SqliteName(platform::Utf8ToPath(dbPathUtf8));
+    const std::string backupPath = SqliteName(platform::Utf8ToPath(backupPathUtf8));
     std::string error;
     if (dbPathUtf8.empty() || backupPathUtf8.empty()) {
         return Fail(errorUtf8, "no database or copy path given");
@@ -317,8 +323,8 @@ bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPath
 bool RestoreDatabase(const std::string& backupPathUtf8, const std::string& dbPathUtf8,
                      std::string* errorUtf8)
 {
-    const std::string backupPath = NativeFromUtf8(backupPathUtf8);
-    const std::string dbPath = NativeFromUtf8(dbPathUtf8);
+    const std::string backupPath = SqliteName(platform::Utf8ToPath(backupPathUtf8));
+    const std::string dbPath = SqliteName(platform::Utf8ToPath(dbPathUtf8));
     std::string error;
     if (dbPathUtf8.empty() || backupPathUtf8.empty()) {
         return Fail(errorUtf8, "no database or copy path given");

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/path.h"
+
 struct sqlite3;
 
 // The longest SQLite message kept as error text, in characters.
@@ -38,8 +40,8 @@ public:
 extern CUpdateDB* g_pUpdateDB;
 
 // Runs the whole script (ANSI text, CR LF read as LF, ending at a NUL byte) on
-// the database in one go. Both paths are UTF-8, the file system's own encoding,
-// so that any installation folder works, and may use "\" separators.
+// the database in one go. The paths are carried as they are to the file system
+// and, as UTF-8, to SQLite, so that any installation folder works.
 // True: no script file (the database is neither opened nor created), or every
 // statement ran. False: the database could not be opened, the script is empty or
 // unreadable, or a statement failed; statements before the failing one stay
@@ -47,6 +49,10 @@ extern CUpdateDB* g_pUpdateDB;
 // would attach another file (ATTACH, VACUUM INTO) fails as "not authorized".
 // A lock held by another connection is waited for up to busyTimeoutMs. On
 // false, GetLastDBError() says why. Never throws.
+bool PatchLocalDatabase(const platform::Path& dbPath, const platform::Path& scriptPath,
+                        int busyTimeoutMs = DB_BUSY_TIMEOUT_MS);
+// The same for paths held as narrow text: both UTF-8 (the file system's own
+// encoding, never ANSI), either separator.
 bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& scriptPathUtf8,
                         int busyTimeoutMs = DB_BUSY_TIMEOUT_MS);
 
@@ -54,9 +60,10 @@ bool PatchLocalDatabase(const std::string& dbPathUtf8, const std::string& script
 // first patch request.
 std::string GetLastDBError();
 
-// Reads the file at the UTF-8 path into `out` as narrow text, CR LF turned into
-// LF, NUL bytes kept. Returns the number of characters in `out`; 0 (and `out`
-// empty) when the file cannot be opened or read.
+// Reads the file into `out` as narrow text, CR LF turned into LF, NUL bytes
+// kept. Returns the number of characters in `out`; 0 (and `out` empty) when
+// the file cannot be opened or read. The narrow path is UTF-8.
+int ReadScriptFile(const platform::Path& path, std::string& out);
 int ReadScriptFile(const std::string& pathUtf8, std::string& out);
 
 // Both paths below are UTF-8 and may use "\" separators; error texts are UTF-8.

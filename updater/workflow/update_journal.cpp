@@ -187,8 +187,8 @@ bool RollBackJournal(const CString& installDir, unsigned long pid)
 
     for (const LogRecord& record : records) {
         if (record.tag == 'B') {
-            const std::string db = platform::Utf16ToUtf8(record.path);
-            const std::string copy = platform::Utf16ToUtf8(dir + kDatabaseCopy);
+            const platform::Path db = platform::ToPath(record.path);
+            const platform::Path copy = platform::ToPath(dir + kDatabaseCopy);
             restored = RestoreDatabaseFiles(copy, db, nullptr) && restored;
         } else if (record.tag == 'N') {
             for (const char16_t* suffix : {u"", u"-journal", u"-wal", u"-shm"}) {
@@ -452,7 +452,7 @@ bool CUpdateJournal::KeepDatabase(const std::string& dbPathUtf8, std::string* er
         // The patch creates it; the old installation had none.
         kept = m_log.Append("N " + Escape(dbPathUtf8));
     } else {
-        kept = KeepDatabaseFiles(dbPathUtf8, platform::Utf16ToUtf8(m_strDir + kDatabaseCopy), errorUtf8) &&
+        kept = KeepDatabaseFiles(platform::Utf8ToPath(dbPathUtf8), platform::ToPath(m_strDir + kDatabaseCopy), errorUtf8) &&
                m_log.Append("B " + Escape(dbPathUtf8));
     }
     Checkpoint();

@@ -48,7 +48,7 @@ void RemoveWorkDirectories()
 {
     // Only empty ones go; the rest stay as they are.
     for (const char16_t* name : kWorkDirectories) {
-        platform::RemoveDirectoryW(name);
+        platform::RemoveDirectoryW(platform::ToPath(name));
     }
 }
 
@@ -64,7 +64,6 @@ PatchOutcome PatchWithJournal(const CString& installDir, CUpdateJournal& journal
     PatchOutcome outcome;
     // Paths stay in the file system's own encoding: an installation folder the
     // ANSI code page cannot spell must still lead to its script and database.
-    const std::string scriptPath = platform::Utf16ToUtf8(installDir + UPDATE_SCRIPT_FILE);
     const std::string dbPath = platform::Utf16ToUtf8(installDir + kDatabaseFile);
 
     if (platform::PathExists(installDir + UPDATE_SCRIPT_FILE)) {
@@ -76,7 +75,8 @@ PatchOutcome PatchWithJournal(const CString& installDir, CUpdateJournal& journal
             return outcome;
         }
     }
-    outcome.patched = PatchLocalDatabase(dbPath, scriptPath, busyTimeoutMs);
+    outcome.patched = PatchLocalDatabase(platform::ToPath(installDir + kDatabaseFile),
+                                         platform::ToPath(installDir + UPDATE_SCRIPT_FILE), busyTimeoutMs);
     CUpdateJournal::Checkpoint();
     if (!outcome.patched) {
         outcome.error = AnsiToCString(GetLastDBError());
@@ -205,7 +205,7 @@ void CMyUpdateDlg::InstallUpdate()
         m_journal.Finish();
     }
     MessageBox(kTextSucceeded + g_strNewVersion + u"!", kCaptionSucceeded);
-    platform::OpenDocument(kReleaseNotes);
+    platform::OpenDocument(platform::ToPath(kReleaseNotes));
     RestartProduct();
     if (m_nProduct != PRODUCT_QUENBY) {
         RemoveWorkDirectories();

@@ -7,7 +7,7 @@
 
 #include <curl/curl.h>
 
-namespace platform {
+namespace transfer {
 
 // Turns verbose output on for the handle. The lines look as libcurl's own
 // verbose output does ("* " notes, "> " commands, "< " replies, no data), but
@@ -17,4 +17,4 @@ void SetVerboseWithoutPassword(CURL* handle);
 // The text written for one piece of verbose output; empty for data.
 std::string VerboseLine(curl_infotype type, std::string_view text);
 
-}  // namespace platform
+}  // namespace transfer

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace transfer {
 
 // Keeps the FTP library's process-wide state alive while it exists. Transfers
 // may set the library up and shut it down around themselves; an open session
@@ -68,4 +68,4 @@ private:
     std::string m_pending;  // received bytes not yet consumed as reply lines
 };
 
-}  // namespace platform
+}  // namespace transfer

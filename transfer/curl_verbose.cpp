@@ -1,9 +1,9 @@
-#include "platform/curl_verbose.h"
+#include "transfer/curl_verbose.h"
 
 #include <cctype>
 #include <cstdio>
 
-namespace platform {
+namespace transfer {
 namespace {
 
 bool IsPassCommand(std::string_view text)
@@ -52,4 +52,4 @@ void SetVerboseWithoutPassword(CURL* handle)
     curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
 }
 
-}  // namespace platform
+}  // namespace transfer

@@ -1,6 +1,4 @@
-#include "platform/ftp_connection.h"
-
-#include <poll.h>
+#include "transfer/ftp_connection.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +6,10 @@
 
 #include <curl/curl.h>
 
-#include "platform/curl_verbose.h"
+#include "platform/socket_wait.h"
+#include "transfer/curl_verbose.h"
 
-namespace platform {
+namespace transfer {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -24,30 +23,6 @@ constexpr long kQuitReplySeconds = 5;
 Clock::time_point DeadlineAfter(long seconds)
 {
     return seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point::max();
-}
-
-// Waits until the socket is ready for `events` or the deadline passes.
-bool WaitForSocket(curl_socket_t socket, short events, Clock::time_point deadline)
-{
-    for (;;) {
-        int timeoutMs = -1;
-        if (deadline != Clock::time_point::max()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) {
-                return false;
-            }
-            timeoutMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 60 * 60 * 1000));
-        }
-        pollfd pfd{socket, events, 0};
-        const int ready = ::poll(&pfd, 1, timeoutMs);
-        if (ready > 0) {
-            return true;
-        }
-        if (ready == 0) {
-            return false;
-        }
-        // EINTR: wait again for what is left
-    }
 }
 
 bool HasLineBreak(const std::string& text)
@@ -172,7 +147,7 @@ bool FtpConnection::SendAll(const std::string& bytes)
         std::size_t sent = 0;
         const CURLcode result = curl_easy_send(m_handle, bytes.data() + done, bytes.size() - done, &sent);
         if (result == CURLE_AGAIN) {
-            if (!WaitForSocket(socket, POLLOUT, deadline)) {
+            if (!platform::WaitForSocket(socket, platform::SocketReady::Writable, deadline)) {
                 return false;
             }
             continue;
@@ -220,7 +195,7 @@ int FtpConnection::ReadReply()
         std::size_t got = 0;
         const CURLcode result = curl_easy_recv(m_handle, buffer, sizeof buffer, &got);
         if (result == CURLE_AGAIN) {
-            if (!WaitForSocket(socket, POLLIN, deadline)) {
+            if (!platform::WaitForSocket(socket, platform::SocketReady::Readable, deadline)) {
                 return 0;
             }
             continue;
@@ -232,4 +207,4 @@ int FtpConnection::ReadReply()
     }
 }
 
-}  // namespace platform
+}  // namespace transfer
