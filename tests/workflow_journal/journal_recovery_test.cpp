@@ -8,7 +8,7 @@
 #include "platform/process.h"
 #include "updater/workflow/update_session.h"
 #include "workflow_journal/journal_scene.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFileBytes;
