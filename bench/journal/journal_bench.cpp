@@ -46,7 +46,7 @@ Outcome Unpack(const std::filesystem::path& archivePath, const std::filesystem::
     Outcome outcome;
     const auto start = std::chrono::steady_clock::now();
     CUpdateJournal journal(InstallationJournalActions());
-    if (journaled && !journal.Begin(installDir, 2)) {
+    if (journaled && !journal.Begin(installDir)) {
         outcome.ok = false;
         return outcome;
     }

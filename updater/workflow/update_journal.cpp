@@ -105,7 +105,6 @@ std::vector<LogRecord> ReadLog(const CString& path)
 struct PhaseFile {
     bool readable = false;
     JournalPhase phase = JournalPhase::Downloading;
-    std::int32_t product = 2;
     unsigned long pid = 0;
 };
 
@@ -128,8 +127,6 @@ PhaseFile ReadPhaseFile(const CString& path)
                     file.readable = true;
                 }
             }
-        } else if (key == "product") {
-            file.product = static_cast<std::int32_t>(std::strtol(value.c_str(), nullptr, 10));
         } else if (key == "pid") {
             file.pid = std::strtoul(value.c_str(), nullptr, 10);
         }
@@ -261,18 +258,16 @@ void CUpdateJournal::Checkpoint()
 
 bool CUpdateJournal::WritePhase(JournalPhase phase)
 {
-    const std::string text = std::string("phase=") + kPhaseNames[static_cast<int>(phase)] + "\nproduct=" +
-                             std::to_string(m_nProduct) + "\npid=" +
+    const std::string text = std::string("phase=") + kPhaseNames[static_cast<int>(phase)] + "\npid=" +
                              std::to_string(platform::CurrentProcessId()) + "\n";
     return platform::WriteFileDurably(m_strDir + kPhaseFile, text);
 }
 
-bool CUpdateJournal::Begin(const platform::Path& installPath, std::int32_t product)
+bool CUpdateJournal::Begin(const platform::Path& installPath)
 {
     const CString installDir = DirText(installPath);
     m_strInstallDir = installDir;
     m_strDir = JournalDir(installDir) + u"\\";
-    m_nProduct = product;
     m_nKept = 0;
     m_recorded.clear();
     m_bBatch = false;
@@ -431,7 +426,6 @@ JournalRecovery CUpdateJournal::Recover(const platform::Path& installPath, const
     recovery.found = true;
     const CString dir = JournalDir(installDir) + u"\\";
     const PhaseFile phase = ReadPhaseFile(dir + kPhaseFile);
-    recovery.product = phase.product;
     if (phase.readable && phase.phase == JournalPhase::Committed) {
         // The change is complete; only the run's own clean-up was cut.
         recovery.committed = true;

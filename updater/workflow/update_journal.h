@@ -31,7 +31,6 @@ struct JournalRecovery {
     bool found = false;      // an unfinished journal was there
     bool committed = false;  // it had passed the commit point and was finished
     bool clean = true;       // false: it could not be undone and is kept
-    std::int32_t product = 2;
 };
 
 // What the owner of the installation adds to the log's own undoing. Each may be
@@ -58,12 +57,11 @@ public:
     CUpdateJournal(const CUpdateJournal&) = delete;
     CUpdateJournal& operator=(const CUpdateJournal&) = delete;
 
-    // Starts a journal for an update of `product` in `installDir` (which ends
-    // in a separator or is empty), in the phase Downloading. False when it
+    // Starts a journal in `installDir` (empty: the current directory), in the
+    // phase Downloading. False when it
     // cannot be written, or another journal is still there; the installation
     // must then not be changed.
-    bool Begin(const platform::Path& installDir, std::int32_t product);
-    bool IsActive() const { return m_bActive; }
+    bool Begin(const platform::Path& installDir);
 
     // Records the phase reached; written whole or not at all.
     bool SetPhase(JournalPhase phase);
@@ -117,7 +115,6 @@ private:
     JournalActions m_actions;
     CString m_strInstallDir;  // with a trailing separator, or empty
     CString m_strDir;  // the journal folder, with a trailing separator
-    std::int32_t m_nProduct = 2;
     bool m_bActive = false;
     unsigned m_nKept = 0;
     std::set<CString> m_recorded;

@@ -194,7 +194,7 @@ bool CUpdateSession::Begin()
 {
     // Nothing is changed that the journal could not undo, and the product is
     // not stopped before a record on disk says which product to start again.
-    if (m_journal.Begin(m_installDir, m_offer.product) && NoteRestartDue()) {
+    if (m_journal.Begin(m_installDir) && NoteRestartDue()) {
         return true;
     }
     m_journal.RollBack();
