@@ -4,14 +4,17 @@
 
 #include "updater/workflow/update_dlg.h"
 
-CMyUpdateDlg::CMyUpdateDlg(CFtpTransfer& transfer, CString modulePath) : m_session(transfer, modulePath) {}
+CMyUpdateDlg::CMyUpdateDlg(CFtpTransfer& transfer, CString modulePath)
+    : m_session(transfer, modulePath)
+{
+    m_strInstallDir = platform::PathText(m_session.InstallDir());
+}
 
 CMyUpdateDlg::~CMyUpdateDlg() = default;
 
 BOOL CMyUpdateDlg::CheckForUpdate()
 {
     const bool due = m_session.Check();
-    m_strInstallDir = platform::PathText(m_session.InstallDir());
     m_nProduct = m_session.Product();
     return due ? TRUE : FALSE;
 }
@@ -28,7 +31,9 @@ BOOL CMyUpdateDlg::OnInitDialog()
     // event; we never create it.
     m_hEvent = platform::OpenEventW(m_strEventName);
 
-    if (m_session.Recover() && CheckForUpdate() != FALSE) {
+    const bool settled = m_session.Recover();
+    m_nProduct = m_session.Product();
+    if (settled && CheckForUpdate() != FALSE) {
         // The event stays open and unsignalled: the product learns of the
         // update by being stopped and restarted.
         if (m_pWindow != nullptr) {

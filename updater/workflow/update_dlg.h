@@ -31,7 +31,7 @@ public:
     CMyUpdateDlg& operator=(const CMyUpdateDlg&) = delete;
 
     // The session's check (see CheckInstallation); nonzero: an update is due.
-    // Sets m_strInstallDir and m_nProduct.
+    // Sets m_nProduct.
     BOOL CheckForUpdate();
 
     // Runs before any window exists, so that the check needs no display: takes
@@ -79,7 +79,7 @@ public:
     void InstallUpdate();
 
     // The session's installation directory (with a trailing separator, or
-    // empty) and product, once known.
+    // empty), and its product once read.
     CString m_strInstallDir;
     std::int32_t m_nProduct = 2;
     // Set from construction; the worker clears it after a failed database
