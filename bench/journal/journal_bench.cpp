@@ -18,7 +18,7 @@
 
 #include "bench/common/archive_bench_options.h"
 #include "platform/codepage.h"
-#include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_session.h"
 
 namespace {
 
@@ -44,15 +44,14 @@ std::uintmax_t AllocatedBytes(const std::filesystem::path& root)
 Outcome Unpack(const std::filesystem::path& archivePath, const std::filesystem::path& installDir, bool journaled)
 {
     Outcome outcome;
-    const CString base = platform::Utf8ToUtf16(installDir.string() + "/");
     const auto start = std::chrono::steady_clock::now();
-    CUpdateJournal journal;
-    if (journaled && !journal.Begin(base, 2)) {
+    CUpdateJournal journal(InstallationJournalActions());
+    if (journaled && !journal.Begin(installDir)) {
         outcome.ok = false;
         return outcome;
     }
     // The update sequence's own unpacking, journaled as it journals.
-    outcome.ok = UnpackArchive(platform::Utf8ToUtf16(archivePath.string()), base, journaled ? &journal : nullptr);
+    outcome.ok = UnpackArchive(archivePath, installDir, journaled ? &journal : nullptr);
     if (journaled) {
         outcome.journalBytes = AllocatedBytes(installDir / platform::Utf16ToUtf8(UPDATE_JOURNAL_FOLDER));
         journal.SetPhase(JournalPhase::Committed);

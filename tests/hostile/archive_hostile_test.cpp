@@ -14,7 +14,7 @@
 #include "platform/codepage.h"
 #include "support/temp_dir.h"
 #include "updater/install/archive.h"
-#include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_session.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFileBytes;
@@ -156,7 +156,7 @@ TEST_F(ZipBomb, ArchivesNamingTheUpdatersOwnFilesAreRefusedBeforeAnythingIsWritt
         fs::create_directories(Base());
         MakeArchive("add " + archive + "first.txt 'written first'");
         MakeArchive("add " + archive + "'" + name + "' planted");
-        EXPECT_FALSE(UnpackArchive(U16(m_dir / "reserved.zip"), U16(Base().string()), nullptr)) << name;
+        EXPECT_FALSE(UnpackArchive(m_dir.path() / "reserved.zip", Base(), nullptr)) << name;
         EXPECT_TRUE(fs::is_empty(Base())) << name << ": nothing is written";
     }
 }
@@ -168,7 +168,7 @@ TEST_F(ZipBomb, AnArchiveAnnouncingMoreThanTheFreeSpaceIsRefusedBeforeAnythingIs
     const std::uint64_t count = fs::space(m_dir.path()).available / 0xFFFFFFF0u + 2;
     MakeArchive("announce '" + (m_dir.path() / "big.zip").string() + "' " + std::to_string(count) + " 4294967280");
     fs::create_directories(Base());
-    EXPECT_FALSE(UnpackArchive(U16(m_dir / "big.zip"), U16(Base().string()), nullptr));
+    EXPECT_FALSE(UnpackArchive(m_dir.path() / "big.zip", Base(), nullptr));
     EXPECT_TRUE(fs::is_empty(Base())) << "not even the honest first entry is written";
 }
 
@@ -182,7 +182,7 @@ TEST_F(ZipBomb, NewFilesTakeOnlyThePermissionBitsAUnixArchiveStores)
     fs::create_directories(Base());
     WriteFileBytes(Base() / "old.sh", "old content");
     fs::permissions(Base() / "old.sh", fs::perms(0604));
-    ASSERT_TRUE(UnpackArchive(U16(m_dir / "modes.zip"), U16(Base().string()), nullptr));
+    ASSERT_TRUE(UnpackArchive(m_dir.path() / "modes.zip", Base(), nullptr));
     EXPECT_EQ(ModeOf(Base() / "bin" / "run.sh"), 0755u);
     EXPECT_EQ(ModeOf(Base() / "bin" / "tool"), 0750u);
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Base() / "link")));

@@ -127,6 +127,44 @@ TEST_F(ArchiveExtract, NullAndForeignHandlesAreRefusedAndLeaveACountOfZero)
     EXPECT_EQ(ArchiveOpen(U16((temp.path() / "text.zip").string()), nullptr), nullptr);
 }
 
+TEST_F(ArchiveExtract, TheWriteHookHearsOfEveryWriteBeforehandAndCanRefuseIt)
+{
+    MakeZip(zip, {File("keep.txt", "new"), File("sub\\deep/new.txt", "fresh"), File("refused.txt", "never")});
+    WriteFileBytes(base / "keep.txt", "old");
+    WriteFileBytes(base / "refused.txt", "old refused");
+    auto archive = Open(zip);
+    ASSERT_TRUE(archive);
+    ASSERT_EQ(ArchiveSetBaseDir(archive.get(), U16(base.string())), ARC_OK);
+    std::vector<std::string> heard;
+    ASSERT_EQ(ArchiveSetWriteHook(archive.get(),
+                                  [&](const ArchiveWrite& write) {
+                                      heard.push_back((write.directory ? "dir " : "file ") +
+                                                      write.path.lexically_relative(base).string() +
+                                                      (write.exists ? " (exists)" : ""));
+                                      return write.path.filename() != "refused.txt";
+                                  }),
+              ARC_OK);
+
+    const std::vector<std::string> writes {"file keep.txt (exists)", "dir sub", "dir sub/deep",
+                                           "file sub/deep/new.txt", "file refused.txt (exists)"};
+    const char16_t* names[] = {u"keep.txt", u"sub\\deep/new.txt", u"refused.txt"};
+    for (std::int32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(ArchivePlanToFile(archive.get(), i, names[i]), i == 2 ? ARC_CANT_OPEN_FILE : ARC_OK);
+    }
+    EXPECT_EQ(heard, writes) << "planning names every write";
+    EXPECT_EQ(ListTree(base), (std::set<std::string> {"keep.txt", "refused.txt"})) << "planning writes nothing";
+
+    heard.clear();
+    for (std::int32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(ArchiveExtractToFile(archive.get(), i, names[i]), i == 2 ? ARC_CANT_OPEN_FILE : ARC_OK);
+    }
+    EXPECT_EQ(heard, writes);
+    EXPECT_EQ(ReadFileBytes(base / "sub/deep/new.txt"), "fresh");
+    EXPECT_EQ(ReadFileBytes(base / "refused.txt"), "old refused") << "a refused write does not happen";
+    EXPECT_EQ(ListTree(base), (std::set<std::string> {"keep.txt", "refused.txt", "sub", "sub/deep",
+                                                      "sub/deep/new.txt"}));
+}
+
 TEST_F(ArchiveExtract, ReplacesAnExistingFileAndGivesItTheEntrysTimes)
 {
     const std::int32_t mtime = 1500000000;

@@ -22,7 +22,7 @@
 #include "updater/install/minisign.h"
 #include "updater_e2e/program_run.h"
 #include "updater_e2e/x11_screen.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 #include "workflow_update/update_fixture.h"
 
 namespace {

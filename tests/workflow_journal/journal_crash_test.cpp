@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_session.h"
 #include "support/temp_dir.h"
 #include "workflow_journal/journal_scene.h"
 
@@ -55,7 +55,7 @@ CrashTally CrashEverywhere(JournalScene& scene, const InstallationState& newStat
         ++tally.points;
         if (step % 2 == 0) {
             // The recovery alone, as the next start runs it before its check.
-            const JournalRecovery recovery = CUpdateJournal::Recover(testsupport::U16(scene.Install().string() + "/"));
+            const JournalRecovery recovery = CUpdateJournal::Recover(scene.Install(), InstallationJournalActions());
             EXPECT_TRUE(recovery.clean) << "step " << step;
             const InstallationState recovered = scene.Snapshot();
             const std::string kind = Classify(recovered, scene.OldState(), newState);

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "workflow_journal/journal_scene.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 
 namespace {
 

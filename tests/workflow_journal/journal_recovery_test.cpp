@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/process.h"
-#include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_session.h"
 #include "workflow_journal/journal_scene.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFileBytes;
@@ -24,7 +24,7 @@ JournalRecovery RecoverPlanted(const fs::path& install, const std::string& phase
     WriteFileBytes(journal / "phase", "phase=" + phase + "\nproduct=2\npid=0\n");
     WriteFileBytes(journal / "journal.log", log);
     WriteFileBytes(journal / "kept" / "1", "planted");
-    return CUpdateJournal::Recover(testsupport::U16(install.string() + "/"));
+    return CUpdateJournal::Recover(install, InstallationJournalActions());
 }
 
 }  // namespace

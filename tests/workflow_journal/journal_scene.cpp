@@ -16,7 +16,7 @@
 #include "transfer/ftp_transfer_curl.h"
 #include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 #include "workflow_update/update_fixture.h"
 
 using testsupport::U16;
@@ -32,14 +32,6 @@ std::string RandomBytes(std::size_t size, unsigned seed)
         byte = static_cast<char>(generator() & 0xFF);
     }
     return bytes;
-}
-
-void ExecSql(const std::filesystem::path& db, const std::string& sql)
-{
-    sqlite3* connection = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &connection), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(connection);
 }
 
 std::vector<std::string> DumpDatabase(const std::filesystem::path& db)
@@ -72,78 +64,53 @@ std::vector<std::string> DumpDatabase(const std::filesystem::path& db)
 
 JournalScene::JournalScene(const JournalSceneOptions& options)
 {
-    const auto root = m_root.path();
-    for (const char* folder : {"install/app", "install/ini", "cwd", "bin", "server", "content/app", "content/ini",
-                               "content/newdir/sub", "content/docs"}) {
-        std::filesystem::create_directories(root / folder);
+    const auto install = Install();
+    const auto content = m_scene.Content();
+    for (const auto& folder : {install / "app", install / "ini", content / "app", content / "ini",
+                               content / "newdir" / "sub", content / "docs"}) {
+        std::filesystem::create_directories(folder);
     }
-    m_server = std::make_unique<testsupport::FtpServer>(root / "server");
-
     // Twelve files the update replaces, half of them large enough to be
     // written in several pieces; one it leaves alone; seven it adds, five of
     // them in folders that do not exist yet.
     for (int i = 0; i < 12; ++i) {
         const std::string name = (i < 10 ? "f0" : "f") + std::to_string(i);
         const std::string bulk = i % 2 == 0 ? RandomBytes(32 * 1024, static_cast<unsigned>(i)) : "";
-        testsupport::WriteFileBytes(root / "install" / "app" / name, "old " + name + bulk);
-        testsupport::WriteFileBytes(root / "content" / "app" / name, "new " + name + bulk + bulk);
+        testsupport::WriteFileBytes(install / "app" / name, "old " + name + bulk);
+        testsupport::WriteFileBytes(content / "app" / name, "new " + name + bulk + bulk);
     }
-    testsupport::WriteFileBytes(root / "install" / "app" / "keep.txt", "untouched");
-    testsupport::WriteFileBytes(root / "install" / "ini" / "setup.ini", "[old]");
+    testsupport::WriteFileBytes(install / "app" / "keep.txt", "untouched");
+    testsupport::WriteFileBytes(install / "ini" / "setup.ini", "[old]");
     for (int i = 0; i < 5; ++i) {
-        testsupport::WriteFileBytes(root / "content" / "newdir" / "sub" / ("g" + std::to_string(i)),
+        testsupport::WriteFileBytes(content / "newdir" / "sub" / ("g" + std::to_string(i)),
                                     "added " + std::to_string(i));
     }
-    testsupport::WriteFileBytes(root / "content" / "docs" / "readme.txt", "release notes");
-    testsupport::WriteFileBytes(root / "content" / "ini" / "update.sql", options.script);
+    testsupport::WriteFileBytes(content / "docs" / "readme.txt", "release notes");
+    testsupport::WriteFileBytes(content / "ini" / "update.sql", options.script);
     if (options.zeroFileSize > 0) {
-        testsupport::WriteFileBytes(root / "content" / "app" / "zeros.bin", std::string(options.zeroFileSize, '\0'));
+        testsupport::WriteFileBytes(content / "app" / "zeros.bin", std::string(options.zeroFileSize, '\0'));
     }
-
-    const std::vector<std::string> login = {"--host", m_server->hostPort(), "--user", m_server->user(),
-                                            "--password", m_server->password()};
-    std::vector<std::string> server = {PublishTool(), "server", "--code", "zt_e", "--version", "2.0.0.0",
-                                       "--update-dir", (root / "content").string(), "--out",
-                                       (root / "server").string()};
-    server.insert(server.end(), login.begin(), login.end());
-    EXPECT_EQ(RunAndWait(server), 0) << "publishing the update failed";
-    std::vector<std::string> installed = {PublishTool(), "installed", "--code", "zt_e", "--version", "1.0.0.0",
-                                          "--out", (root / "install").string()};
-    installed.insert(installed.end(), login.begin(), login.end());
-    EXPECT_EQ(RunAndWait(installed), 0) << "writing the installed manifest failed";
+    m_scene.Publish("1.0.0.0", "2.0.0.0");
     if (options.spoil) {
-        options.spoil(root / "server" / "update" / "zt_e");
+        options.spoil(m_scene.ServerFolder());
     }
-    ExecSql(Install() / "jo_db_local.db", "CREATE TABLE people(name TEXT); INSERT INTO people VALUES('old hand');");
-
-    WriteScript(root / "bin" / "Haltwick", "echo \"$*\" >> '" + (root / "haltwick.log").string() + "'\n");
-    WriteScript(root / "bin" / "xdg-open", "exit 0\n");
-    std::filesystem::copy(Install(), root / "pristine", std::filesystem::copy_options::recursive);
+    m_scene.RunSql("CREATE TABLE people(name TEXT); INSERT INTO people VALUES('old hand');");
+    std::filesystem::copy(install, Root() / "pristine", std::filesystem::copy_options::recursive);
     m_old = Snapshot();
-
-    m_oldCwd = std::filesystem::current_path();
-    std::filesystem::current_path(root / "cwd");
-    m_oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-    setenv("PATH", ((root / "bin").string() + ":" + m_oldPath).c_str(), 1);
 }
 
-JournalScene::~JournalScene()
-{
-    setenv("PATH", m_oldPath.c_str(), 1);
-    std::filesystem::current_path(m_oldCwd);
-}
+JournalScene::~JournalScene() = default;
 
 void JournalScene::ResetInstallation()
 {
-    WaitUntilNotRunning(m_root.path() / "bin" / "Haltwick");
+    m_scene.ForgetProcessControlCalls();
     std::filesystem::remove_all(Install());
-    std::filesystem::copy(m_root.path() / "pristine", Install(), std::filesystem::copy_options::recursive);
-    std::filesystem::remove(m_root.path() / "haltwick.log");
+    std::filesystem::copy(Root() / "pristine", Install(), std::filesystem::copy_options::recursive);
 }
 
 ChildRun JournalScene::RunUpdater(long crashStep, long long fileSizeLimit)
 {
-    const auto callsFile = m_root.path() / "calls.txt";
+    const auto callsFile = Root() / "calls.txt";
     std::filesystem::remove(callsFile);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -208,12 +175,6 @@ InstallationState JournalScene::Snapshot() const
 std::string JournalScene::InstalledVersion() const
 {
     return U8(ReadManifestVersion(U16((Install() / "version.ini").string())));
-}
-
-std::vector<std::string> JournalScene::ProcessControlCalls() const
-{
-    WaitUntilNotRunning(m_root.path() / "bin" / "Haltwick");
-    return ReadLines(m_root.path() / "haltwick.log");
 }
 
 std::string Classify(const InstallationState& state, const InstallationState& oldState,

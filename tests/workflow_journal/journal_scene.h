@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ftp_server.h"
-#include "support/temp_dir.h"
+#include "support/install_scene.h"
 
 // Every file's content and every folder of an installation, and its
 // database's schema and rows; the lock file is left out.
@@ -41,8 +40,8 @@ public:
     explicit JournalScene(const JournalSceneOptions& options = {});
     ~JournalScene();
 
-    std::filesystem::path Install() const { return m_root.path() / "install"; }
-    std::filesystem::path Root() const { return m_root.path(); }
+    std::filesystem::path Install() const { return m_scene.Install(); }
+    std::filesystem::path Root() const { return m_scene.Root(); }
 
     // Puts the old installation back (files, database, manifest) and forgets
     // the process-control calls.
@@ -57,14 +56,11 @@ public:
 
     std::string InstalledVersion() const;
     // The process-control program's command lines so far, in order.
-    std::vector<std::string> ProcessControlCalls() const;
+    std::vector<std::string> ProcessControlCalls() const { return m_scene.ProcessControlCalls(); }
 
 private:
-    testsupport::TempDir m_root;
-    std::unique_ptr<testsupport::FtpServer> m_server;
+    testsupport::InstallScene m_scene;
     InstallationState m_old;
-    std::filesystem::path m_oldCwd;
-    std::string m_oldPath;
 };
 
 // "old", "new" or "MIXED" for a state compared with the two.

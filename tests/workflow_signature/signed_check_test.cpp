@@ -12,7 +12,7 @@
 
 #include "support/temp_dir.h"
 #include "updater/workflow/manifest.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 #include "workflow_update/update_fixture.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "platform/named_event.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 
 using namespace std::chrono_literals;
 using testsupport::TempDir;

@@ -17,23 +17,12 @@
 #include "platform/named_event.h"
 #include "support/temp_dir.h"
 #include "updater/workflow/manifest.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 
 using testsupport::U16;
 using testsupport::U8;
 
 namespace {
-
-void ExecSql(const std::filesystem::path& db, const std::string& sql)
-{
-    sqlite3* connection = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &connection), SQLITE_OK);
-    char* error = nullptr;
-    EXPECT_EQ(sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-        << (error != nullptr ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(connection);
-}
 
 // Incompressible, so that the archive is large enough for the download to
 // report progress several times and for faults to strike in its middle.
@@ -48,8 +37,6 @@ std::string PseudoRandomBytes(std::size_t size)
 }
 
 }  // namespace
-
-std::string PublishTool() { return MORVEX_BINARY_DIR "/bin/morvex-publish"; }
 
 void CRecordingWindow::Record(std::string call)
 {
@@ -121,18 +108,28 @@ std::size_t CRecordingWindow::PostedCount() const
     return m_postedCount;
 }
 
-UpdateScene::UpdateScene(const UpdateSceneOptions& options)
-    : m_installFolder(options.installFolder), m_productCode(options.productCode)
+namespace {
+
+testsupport::InstallSceneOptions SceneOptions(const UpdateSceneOptions& options)
+{
+    testsupport::InstallSceneOptions scene;
+    scene.productCode = options.productCode;
+    scene.installFolder = options.installFolder;
+    scene.server = options.server;
+    return scene;
+}
+
+}  // namespace
+
+UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_scene(SceneOptions(options))
 {
     static std::atomic<int> counter{0};
     m_eventName = U16("morvex-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
     g_hProgressWnd = nullptr;
 
-    const auto content = m_root.path() / "content";
-    for (const char* folder : {"cwd", "bin", "server", "content/ini", "content/docs"}) {
-        std::filesystem::create_directories(m_root.path() / folder);
-    }
-    std::filesystem::create_directories(Install());
+    const auto content = m_scene.Content();
+    std::filesystem::create_directories(content / "ini");
+    std::filesystem::create_directories(content / "docs");
     testsupport::FtpServerOptions serverOptions = options.server;
     if (options.tls) {
         MakeCertificate(TlsFolder());
@@ -140,7 +137,7 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options)
         serverOptions.tlsKey = (TlsFolder() / "key.pem").string();
         std::filesystem::copy_file(TlsFolder() / "cert.pem", Install() / "MorvexUpdate.ca.pem");
     }
-    m_server = std::make_unique<testsupport::FtpServer>(m_root.path() / "server", serverOptions);
+    m_scene.StartServer(serverOptions);
 
     if (!options.scriptUtf8.empty()) {
         testsupport::WriteFileBytes(content / "ini" / "update.sql",
@@ -154,48 +151,22 @@ UpdateScene::UpdateScene(const UpdateSceneOptions& options)
     if (options.zeroFileBytes > 0) {
         testsupport::WriteFileBytes(content / "zeros.bin", std::string(options.zeroFileBytes, '\0'));
     }
-
-    std::vector<std::string> login = {"--host", m_server->hostPort(), "--user", m_server->user(),
-                                      "--password", m_server->password()};
-    if (options.tls) {
-        login.emplace_back("--tls");
-    }
-    std::vector<std::string> serverCommand = {PublishTool(), "server", "--code", options.productCode,
-                                              "--version", options.offeredVersion,
-                                              "--update-dir", content.string(),
-                                              "--out", (m_root.path() / "server").string()};
-    serverCommand.insert(serverCommand.end(), login.begin(), login.end());
+    std::vector<std::string> signing;
     if (options.signedUpdate) {
         EXPECT_EQ(RunAndWait({PublishTool(), "keygen", "--out", KeysFolder().string(), "--no-password"}), 0);
         std::filesystem::copy_file(KeysFolder() / "MorvexUpdate.pub", Install() / "MorvexUpdate.pub");
-        serverCommand.insert(serverCommand.end(), {"--sign", (KeysFolder() / "MorvexUpdate.key").string()});
+        signing = {"--sign", (KeysFolder() / "MorvexUpdate.key").string()};
     }
-    EXPECT_EQ(RunAndWait(serverCommand), 0) << "publishing the update failed";
-    std::vector<std::string> installedCommand = {PublishTool(), "installed", "--code", options.productCode,
-                                                 "--version", options.installedVersion,
-                                                 "--out", Install().string()};
-    installedCommand.insert(installedCommand.end(), login.begin(), login.end());
-    EXPECT_EQ(RunAndWait(installedCommand), 0) << "writing the installed manifest failed";
-
-    ExecSql(Install() / "jo_db_local.db",
-            "CREATE TABLE people(name TEXT); INSERT INTO people VALUES('老员工');");
+    m_scene.Publish(options.installedVersion, options.offeredVersion, signing, options.tls);
+    m_scene.RunSql("CREATE TABLE people(name TEXT); INSERT INTO people VALUES('老员工');");
     for (const char* name : {"d", "i", "l", "r", "t", "u"}) {
         std::filesystem::create_directory(WorkDir() / name);
     }
-    WriteScript(ProcessControl(), "echo \"$*\" >> '" + (m_root.path() / "haltwick.log").string() + "'\n");
-    WriteScript(m_root.path() / "bin" / "xdg-open",
-                "echo \"$(pwd) $*\" >> '" + (m_root.path() / "opened.log").string() + "'\n");
-
-    m_oldCwd = std::filesystem::current_path();
-    std::filesystem::current_path(WorkDir());
-    m_oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-    setenv("PATH", ((m_root.path() / "bin").string() + ":" + m_oldPath).c_str(), 1);
+    m_scene.SetOpener("echo \"$(pwd) $*\" >> '" + (m_scene.Root() / "opened.log").string() + "'\n");
 }
 
 UpdateScene::~UpdateScene()
 {
-    setenv("PATH", m_oldPath.c_str(), 1);
-    std::filesystem::current_path(m_oldCwd);
     g_hProgressWnd = nullptr;
     platform::DeleteEvent(m_eventName);
 }
@@ -217,11 +188,6 @@ void MakeCertificate(const std::filesystem::path& folder)
               0);
 }
 
-std::filesystem::path UpdateScene::ServerFolder() const
-{
-    return m_root.path() / "server" / "update" / m_productCode;
-}
-
 std::unique_ptr<CMyUpdateDlg> UpdateScene::MakeDialog()
 {
     auto dlg = std::make_unique<CMyUpdateDlg>(m_transfer, U16((Install() / "MorvexUpdate").string()));
@@ -240,16 +206,10 @@ void UpdateScene::RunToTheEnd(CMyUpdateDlg& dlg)
     m_window.DeliverPosted(dlg);
 }
 
-std::vector<std::string> UpdateScene::ProcessControlCalls() const
-{
-    EXPECT_TRUE(WaitUntilNotRunning(ProcessControl()));
-    return ReadLines(m_root.path() / "haltwick.log");
-}
-
 std::vector<std::string> UpdateScene::OpenedDocuments() const
 {
-    EXPECT_TRUE(WaitUntilNotRunning(m_root.path() / "bin" / "xdg-open"));
-    return ReadLines(m_root.path() / "opened.log");
+    EXPECT_TRUE(WaitUntilNotRunning(m_scene.Bin() / "xdg-open"));
+    return ReadLines(m_scene.Root() / "opened.log");
 }
 
 std::vector<std::string> UpdateScene::PeopleInDatabase() const

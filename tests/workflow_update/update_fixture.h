@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ftp_server.h"
+#include "support/install_scene.h"
 #include "support/temp_dir.h"
 #include "transfer/ftp_transfer_curl.h"
 #include "updater/workflow/update_dlg.h"
@@ -82,14 +83,14 @@ public:
     explicit UpdateScene(const UpdateSceneOptions& options = {});
     ~UpdateScene();
 
-    std::filesystem::path Install() const { return m_root.path() / m_installFolder; }
-    std::filesystem::path ServerFolder() const;  // .../update/<code>
-    std::filesystem::path WorkDir() const { return m_root.path() / "cwd"; }
-    std::filesystem::path ProcessControl() const { return m_root.path() / "bin" / "Haltwick"; }
+    std::filesystem::path Install() const { return m_scene.Install(); }
+    std::filesystem::path ServerFolder() const { return m_scene.ServerFolder(); }  // .../update/<code>
+    std::filesystem::path WorkDir() const { return m_scene.WorkDir(); }
+    std::filesystem::path ProcessControl() const { return m_scene.ProcessControl(); }
     // MorvexUpdate.pub and MorvexUpdate.key of a signed update.
-    std::filesystem::path KeysFolder() const { return m_root.path() / "keys"; }
+    std::filesystem::path KeysFolder() const { return m_scene.Root() / "keys"; }
     // cert.pem and key.pem of a TLS scene.
-    std::filesystem::path TlsFolder() const { return m_root.path() / "tls"; }
+    std::filesystem::path TlsFolder() const { return m_scene.Root() / "tls"; }
 
     // Adds key=value to a section of the installed manifest.
     void SetInstalledSetting(const std::string& section, const std::string& key, const std::string& value);
@@ -100,7 +101,7 @@ public:
     void RunToTheEnd(CMyUpdateDlg& dlg);
 
     // The stand-ins' records, complete once no stand-in runs any more.
-    std::vector<std::string> ProcessControlCalls() const;
+    std::vector<std::string> ProcessControlCalls() const { return m_scene.ProcessControlCalls(); }
     std::vector<std::string> OpenedDocuments() const;
 
     std::vector<std::string> PeopleInDatabase() const;
@@ -108,25 +109,19 @@ public:
     // How many of the six folders "d" "i" "l" "r" "t" "u" exist in WorkDir().
     std::size_t WorkDirectoryCount() const;
 
-    testsupport::FtpServer& Server() { return *m_server; }
+    testsupport::FtpServer& Server() { return m_scene.Server(); }
     CFtpTransfer_Curl& Transfer() { return m_transfer; }
     CRecordingWindow& Window() { return m_window; }
     const CString& EventName() const { return m_eventName; }
 
 private:
-    testsupport::TempDir m_root;
-    std::string m_installFolder;
-    std::unique_ptr<testsupport::FtpServer> m_server;
+    testsupport::InstallScene m_scene;
     CFtpTransfer_Curl m_transfer;
     CRecordingWindow m_window;
     CString m_eventName;
-    std::filesystem::path m_oldCwd;
-    std::string m_oldPath;
-    std::string m_productCode;
 };
 
-// The publishing tool's path in the build.
-std::string PublishTool();
+using testsupport::PublishTool;
 
 // A self-signed certificate for 127.0.0.1: cert.pem and key.pem in `folder`.
 void MakeCertificate(const std::filesystem::path& folder);

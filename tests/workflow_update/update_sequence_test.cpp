@@ -12,7 +12,7 @@
 #include "platform/install_lock.h"
 #include "platform/named_event.h"
 #include "support/temp_dir.h"
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 #include "workflow_update/update_fixture.h"
 
 using testsupport::U16;

@@ -70,6 +70,21 @@ ARCRESULT ArchiveExtractToFile(ArchiveHandle* handle, std::int32_t index, const 
     return ArchiveExtractEntry(handle, index, const_cast<char16_t*>(path.c_str()), 0, ARC_KIND_FILE);
 }
 
+ARCRESULT ArchiveSetWriteHook(ArchiveHandle* handle, ArchiveWriteHook hook)
+{
+    const ARCRESULT check = CheckHandle(handle);
+    if (check == ARC_OK) {
+        handle->reader->SetWriteHook(std::move(hook));
+    }
+    return check;
+}
+
+ARCRESULT ArchivePlanToFile(ArchiveHandle* handle, std::int32_t index, const CString& path)
+{
+    const ARCRESULT check = CheckHandle(handle);
+    return check != ARC_OK ? check : handle->reader->PlanToFile(index, path);
+}
+
 ARCRESULT ArchiveClose(ArchiveHandle* handle)
 {
     const ARCRESULT check = CheckHandle(handle);

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "updater/install/archive.h"
+#include "updater/install/archive_types.h"
 
 namespace archive {
 

@@ -79,22 +79,23 @@ void SplitTargetName(const CString& name, CString& directoryPart, CString& fileP
     filePart = name.substr(last + 1);
 }
 
-void EnsureDirectoryChain(const CString& base, const CString& directoryPath)
+std::vector<CString> MissingDirectoryChain(const CString& base, const CString& directoryPath)
 {
+    std::vector<CString> missing;
     if (!base.empty() && !platform::PathExists(base)) {
-        platform::CreateDirectoryW(base);
+        missing.push_back(base);
     }
-    if (directoryPath.empty()) {
-        return;
+    for (std::size_t i = 0; i < directoryPath.size(); ++i) {
+        const bool separator = directoryPath[i] == u'/' || directoryPath[i] == u'\\';
+        if ((!separator && i + 1 != directoryPath.size()) || (separator && i == 0)) {
+            continue;
+        }
+        const CString full = base + directoryPath.substr(0, separator ? i : i + 1);
+        if (!platform::PathExists(full)) {
+            missing.push_back(full);
+        }
     }
-    const auto last = directoryPath.find_last_of(u"\\/");
-    if (last != CString::npos && last != 0) {
-        EnsureDirectoryChain(base, directoryPath.substr(0, last));
-    }
-    const CString full = base + directoryPath;
-    if (!platform::PathExists(full)) {
-        platform::CreateDirectoryW(full);
-    }
+    return missing;
 }
 
 }  // namespace archive

@@ -1,6 +1,8 @@
 // Entry names and target paths of the archive component.
 #pragma once
 
+#include <vector>
+
 #include "platform/types.h"
 
 namespace archive {
@@ -22,10 +24,10 @@ bool HasParentComponent(const CString& name);
 // that separator; with no separator the directory part is empty.
 void SplitTargetName(const CString& name, CString& directoryPart, CString& filePart);
 
-// Creates `base` (one level) if it is missing, then each missing directory of
-// `directoryPath` under it, outermost first. An empty base means the process's
-// current directory. Failures are not reported here: they show when the
-// directory or a file inside it is used.
-void EnsureDirectoryChain(const CString& base, const CString& directoryPath);
+// The folders that creating `directoryPath` under `base` needs, outermost
+// first: `base` itself (one level) if it is missing, then each missing folder
+// of `directoryPath` under it. An empty base means the process's current
+// directory.
+std::vector<CString> MissingDirectoryChain(const CString& base, const CString& directoryPath);
 
 }  // namespace archive

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -307,7 +308,34 @@ ARCRESULT CArchiveReader::ExtractEntry(std::int32_t index, void* target, std::ui
     return ExtractToHandle(entry, *static_cast<const platform::FileHandle*>(target));
 }
 
-ARCRESULT CArchiveReader::ExtractToFile(const ArchiveEntry& entry, const char16_t* target)
+ARCRESULT CArchiveReader::PlanToFile(std::int32_t index, const CString& target)
+{
+    CloseStreamedEntry();
+    if (m_zip == nullptr || index < 0 || index >= m_entryCount) {
+        return ARC_BAD_ARGUMENT;
+    }
+    ArchiveEntry entry;
+    const ARCRESULT result = GetEntry(index, entry);
+    CString fullPath;
+    return result != ARC_OK ? result : PrepareTarget(entry, target.c_str(), true, fullPath);
+}
+
+ARCRESULT CArchiveReader::MakeFolders(const CString& directoryPart, bool planning)
+{
+    for (const CString& folder : archive::MissingDirectoryChain(m_baseDir, directoryPart)) {
+        if (m_writeHook && !m_writeHook(ArchiveWrite{platform::ToPath(folder), true, false})) {
+            return ARC_CANT_OPEN_FILE;
+        }
+        // A folder that cannot be made shows when it or a file inside it is used.
+        if (!planning) {
+            platform::CreateDirectoryW(folder);
+        }
+    }
+    return ARC_OK;
+}
+
+ARCRESULT CArchiveReader::PrepareTarget(const ArchiveEntry& entry, const char16_t* target, bool planning,
+                                        CString& fullPath)
 {
     CString name;
     // Nothing may land outside the base: names that are absolute or climb
@@ -319,18 +347,42 @@ ARCRESULT CArchiveReader::ExtractToFile(const ArchiveEntry& entry, const char16_
         if (m_baseDir.size() + name.size() > kMaxPathUnits) {
             return ARC_CANT_OPEN_FILE;
         }
-        archive::EnsureDirectoryChain(m_baseDir, name);
+        const ARCRESULT made = MakeFolders(name, planning);
+        if (made != ARC_OK || planning) {
+            return made;
+        }
         return platform::IsDirectory(m_baseDir + name) ? ARC_OK : ARC_CANT_OPEN_FILE;
     }
 
     CString directoryPart;
     CString filePart;
     archive::SplitTargetName(name, directoryPart, filePart);
-    const CString fullPath = m_baseDir + directoryPart + filePart;
+    fullPath = m_baseDir + directoryPart + filePart;
     if (fullPath.size() > kMaxPathUnits) {
         return ARC_CANT_OPEN_FILE;
     }
-    archive::EnsureDirectoryChain(m_baseDir, directoryPart);
+    const ARCRESULT made = MakeFolders(directoryPart, planning);
+    if (made != ARC_OK) {
+        return made;
+    }
+    if (m_writeHook) {
+        const platform::Path path = platform::ToPath(fullPath);
+        std::error_code error;
+        const bool exists = std::filesystem::exists(std::filesystem::symlink_status(path, error));
+        if (!m_writeHook(ArchiveWrite{path, false, exists})) {
+            return ARC_CANT_OPEN_FILE;
+        }
+    }
+    return ARC_OK;
+}
+
+ARCRESULT CArchiveReader::ExtractToFile(const ArchiveEntry& entry, const char16_t* target)
+{
+    CString fullPath;
+    const ARCRESULT prepared = PrepareTarget(entry, target, false, fullPath);
+    if (prepared != ARC_OK || fullPath.empty()) {
+        return prepared;
+    }
 
     platform::ReplacementFile output;
     if (!output.Create(fullPath, entry.permissions)) {

@@ -9,7 +9,7 @@
 
 #include "platform/file_input.h"
 #include "platform/types.h"
-#include "updater/install/archive.h"
+#include "updater/install/archive_types.h"
 
 namespace archive {
 class CArchiveSource;
@@ -38,6 +38,10 @@ public:
 
     ARCRESULT ExtractEntry(std::int32_t index, void* target, std::uint32_t length, std::int32_t kind);
 
+    // See ArchiveSetWriteHook and ArchivePlanToFile.
+    void SetWriteHook(ArchiveWriteHook hook) { m_writeHook = std::move(hook); }
+    ARCRESULT PlanToFile(std::int32_t index, const CString& target);
+
     // Closes any entry open for reading and the archive (releasing a file
     // source). The reader can be destroyed or opened again afterwards.
     void Close();
@@ -49,6 +53,10 @@ private:
     ARCRESULT PositionAt(std::int32_t index);
     ARCRESULT QueryCurrent(ArchiveEntry& entry);
     void CloseStreamedEntry();
+    // Checks the entry's target name and makes its folders (only asks the
+    // hook, when planning); the file's full path, empty for a folder entry.
+    ARCRESULT PrepareTarget(const ArchiveEntry& entry, const char16_t* target, bool planning, CString& fullPath);
+    ARCRESULT MakeFolders(const CString& directoryPart, bool planning);
     ARCRESULT ExtractToFile(const ArchiveEntry& entry, const char16_t* target);
     ARCRESULT ExtractToHandle(const ArchiveEntry& entry, platform::FileHandle file);
     ARCRESULT ExtractToMemory(std::int32_t index, void* buffer, std::uint32_t length);
@@ -62,6 +70,7 @@ private:
     std::optional<std::string> m_password;
     std::unique_ptr<unsigned char[]> m_buffer;
     CString m_baseDir;
+    ArchiveWriteHook m_writeHook;
 
     std::int32_t m_entryCount = 0;
     std::unique_ptr<archive::CArchiveSource> m_source;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/file_input.h"
-#include "updater/install/archive.h"
+#include "updater/install/archive_types.h"
 
 namespace archive {
 

@@ -2,10 +2,22 @@
 // cancel lock and the progress bar.
 #include <thread>
 
-#include "platform/files.h"
-#include "transfer/ftp_transfer.h"
-#include "updater/workflow/manifest.h"
 #include "updater/workflow/update_dlg.h"
+
+CMyUpdateDlg::CMyUpdateDlg(CFtpTransfer& transfer, CString modulePath)
+    : m_session(transfer, modulePath)
+{
+    m_strInstallDir = platform::PathText(m_session.InstallDir());
+}
+
+CMyUpdateDlg::~CMyUpdateDlg() = default;
+
+BOOL CMyUpdateDlg::CheckForUpdate()
+{
+    const bool due = m_session.Check();
+    m_nProduct = m_session.Product();
+    return due ? TRUE : FALSE;
+}
 
 BOOL CMyUpdateDlg::OnInitDialog()
 {
@@ -13,13 +25,15 @@ BOOL CMyUpdateDlg::OnInitDialog()
     // the second waits here and then checks afresh, finding the update done.
     // The lock is held on the installation folder from before the check until
     // the installation is no longer being changed.
-    m_installLock.Acquire(InstallDirFromModulePath(m_strModulePath));
+    m_installLock.Acquire(platform::PathText(m_session.InstallDir()));
 
     // Another process (the product that started us) may have created the
     // event; we never create it.
     m_hEvent = platform::OpenEventW(m_strEventName);
 
-    if (RecoverUnfinishedUpdate() && CheckForUpdate() != FALSE) {
+    const bool settled = m_session.Recover();
+    m_nProduct = m_session.Product();
+    if (settled && CheckForUpdate() != FALSE) {
         // The event stays open and unsignalled: the product learns of the
         // update by being stopped and restarted.
         if (m_pWindow != nullptr) {
@@ -35,25 +49,6 @@ BOOL CMyUpdateDlg::OnInitDialog()
         EndDialog(IDOK);
     }
     return TRUE;
-}
-
-bool CMyUpdateDlg::RecoverUnfinishedUpdate()
-{
-    const CString installDir = InstallDirFromModulePath(m_strModulePath);
-    const JournalRecovery recovery = CUpdateJournal::Recover(installDir);
-    // A run that had stopped the product was cut short before it started it
-    // again: during the update, or while its last message was up. What is
-    // installed now is whole (old or new) and can run; so is a committed
-    // update whose manifest could not be moved into place yet.
-    std::int32_t product = PRODUCT_ZENTORA_P;
-    if ((recovery.clean || recovery.committed) && ReadRestartRecord(installDir, &product)) {
-        m_strInstallDir = installDir;
-        m_nProduct = product;
-        RestartProduct();
-    }
-    // A journal kept for the next start means the installation is not
-    // settled: no check over it.
-    return recovery.clean;
 }
 
 void CMyUpdateDlg::AttachWindow(CUpdateWindow* window)
@@ -129,7 +124,7 @@ void CMyUpdateDlg::OnPostedMessage(UINT message, WPARAM wParam, LPARAM lParam)
 void CMyUpdateDlg::AbandonUpdate()
 {
     m_bStartPending = false;
-    DiscardNewManifest(m_strInstallDir);
+    m_session.DiscardOffer();
     platform::CloseEventHandle(m_hEvent);
     m_hEvent = nullptr;
     m_installLock.Release();

@@ -1,7 +1,8 @@
-// The update dialog's logic, without any window.
-//
-// The check runs without a window; the dialog's handlers and its window
-// operations join this class without changing what is here.
+// The update dialog's logic, without any window: it shows and asks (status,
+// progress, messages, the cancel lock, the dialog's result) and owns what
+// lives as long as the dialog (the installation lock, the completion event,
+// the worker thread). The check and the update itself are the session's
+// (update_session.h); the members below are the dialog's face over them.
 #pragma once
 
 #include <atomic>
@@ -9,7 +10,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 
 #include "platform/install_lock.h"
 #include "platform/module_path.h"
@@ -17,19 +17,8 @@
 #include "platform/types.h"
 #include "platform/window.h"
 #include "transfer/ftp_transfer.h"
-#include "updater/install/update_db.h"
-#include "updater/workflow/update_journal.h"
-#include "updater/workflow/update_signature.h"
+#include "updater/workflow/update_session.h"
 #include "updater/workflow/update_window.h"
-
-// In the installation directory, from before the product is asked to stop
-// until the request to start it again has gone out: whatever cuts a run short
-// (a kill while a message box is up included), the next start sends that
-// request before its check. It holds the product index ("product=N").
-inline constexpr char16_t UPDATE_RESTART_FILE[] = u"MorvexUpdate.journal.restart";
-
-// True and *product set when the record above is there.
-bool ReadRestartRecord(const CString& installDir, std::int32_t* product);
 
 class CMyUpdateDlg {
 public:
@@ -41,14 +30,9 @@ public:
     CMyUpdateDlg(const CMyUpdateDlg&) = delete;
     CMyUpdateDlg& operator=(const CMyUpdateDlg&) = delete;
 
-    // Reads the installed manifest, sets the transfer settings, fetches the
-    // server's manifest into "newversion.ini" and compares the versions.
-    // Nonzero: an update is due and "newversion.ini" is kept for the install to
-    // commit (CommitNewManifest) or discard. Zero: no update (also when the
-    // download failed); "newversion.ini" is gone and "version.ini" untouched.
+    // The session's check (see CheckInstallation); nonzero: an update is due.
+    // Sets m_nProduct.
     BOOL CheckForUpdate();
-
-    // --- The dialog (update_dialog.cpp) ---
 
     // Runs before any window exists, so that the check needs no display: takes
     // the installation lock (waiting for another updater to finish), opens the
@@ -87,8 +71,6 @@ public:
     // timeout passed (false). True at once when no worker was started.
     bool WaitForWorker(std::chrono::milliseconds timeout);
 
-    // --- The update sequence (update_sequence.cpp), on the worker thread ---
-
     // The worker thread's function; `param` is the dialog. Returns 0.
     static unsigned UpdateWorker(void* param);
 
@@ -96,49 +78,31 @@ public:
     // product and ends the dialog.
     void InstallUpdate();
 
+    // The session's installation directory (with a trailing separator, or
+    // empty), and its product once read.
     CString m_strInstallDir;
     std::int32_t m_nProduct = 2;
     // Set from construction; the worker clears it after a failed database
     // patch while the UI thread reads it, hence atomic.
     std::atomic<bool> m_bCancelLocked{true};
 
-    // How long the patch waits for the product to let go of its database;
-    // the installed manifest's "database" "busytimeout" (seconds) sets it.
-    int m_nDbBusyTimeoutMs = DB_BUSY_TIMEOUT_MS;
-
     // The completion event's name; tests give each run a name of its own.
     CString m_strEventName = u"MORVEX_UPDATE_COMPLETE";
-
-protected:
-    CFtpTransfer& m_transfer;
-    CString m_strModulePath;
 
 private:
     void EndDialog(int result);
     void SetStatusText(const CString& text);
     void MessageBox(const CString& text, const CString& caption);
-    // The text the failure message shows; empty when the archive is unpacked.
-    CString DownloadAndUnpack();
-    void ReportFailedDownload(const CString& failure);
-    // The downloaded archive against its signature (see update_signature.h).
-    // `digest`: the archive's hash taken as it arrived, when complete.
-    bool VerifyArchive(const CString& remotePath, const CString& archivePath,
-                       const std::optional<minisign::Digest>& digest);
-    // Sends the start request; once it is out, the restart record goes.
+    // Rolls the update back after a failed download or unpacking, says so and
+    // starts the product again.
+    void ReportFailedDownload(UpdateFailure failure);
     void RestartProduct();
-    // Writes the restart record; false when it cannot be written.
-    bool NoteRestartDue();
     void FinishWorker();
-    // Undoes or finishes an update a crash cut short; false when an unfinished
-    // one is still there and the installation must not be touched.
-    bool RecoverUnfinishedUpdate();
 
+    CUpdateSession m_session;
     CUpdateWindow* m_pWindow = nullptr;
     platform::HEVENT m_hEvent = nullptr;
     platform::InstallLock m_installLock;
-    CUpdateJournal m_journal;
-    // Read by the check; the archive is verified against the same key.
-    PinnedKey m_pinnedKey;
     bool m_bStartPending = false;
     std::atomic<int> m_nModalResult{0};
     std::mutex m_workerMutex;

@@ -9,12 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "updater/install/archive.h"
-#include "updater/install/archive_layout.h"
-#include "updater/install/archive_paths.h"
-#include "updater/install/database_files.h"
 #include "updater/install/reserved_names.h"
-#include "updater/workflow/manifest.h"
 
 namespace {
 
@@ -22,7 +17,6 @@ namespace {
 constexpr char16_t kPhaseFile[] = u"phase";
 constexpr char16_t kLogFile[] = u"journal.log";
 constexpr char16_t kKeptFolder[] = u"kept";
-constexpr char16_t kDatabaseCopy[] = u"database";
 // A finished journal is renamed to this before it is deleted, so that a crash
 // while deleting never leaves a journal that looks unfinished.
 constexpr char16_t kRetiredSuffix[] = u".old";
@@ -34,8 +28,8 @@ constexpr const char* kPhaseNames[] = {"downloading", "unpacking", "patching", "
 //   K <n> <path>  the old file at path is kept as kept/<n>
 //   C <path>      the file at path did not exist
 //   D <path>      the folder at path did not exist
-//   B <path>      the database at path is kept as "database"
-//   N <path>      there was no database at path
+//   B <n> <path>  a copy of path made by the owner is kept as kept/<n>
+//   N <path>      there was nothing at path to copy
 std::string Escape(const std::string& text)
 {
     std::string out;
@@ -67,7 +61,7 @@ std::string Unescape(const std::string& text)
 
 struct LogRecord {
     char tag = 0;
-    std::string number;  // K only
+    std::string number;  // K and B only
     CString path;
 };
 
@@ -94,7 +88,7 @@ std::vector<LogRecord> ReadLog(const CString& path)
         LogRecord record;
         record.tag = line[0];
         std::string rest = line.substr(2);
-        if (record.tag == 'K') {
+        if (record.tag == 'K' || record.tag == 'B') {
             const auto space = rest.find(' ');
             if (space == std::string::npos) {
                 continue;
@@ -111,7 +105,6 @@ std::vector<LogRecord> ReadLog(const CString& path)
 struct PhaseFile {
     bool readable = false;
     JournalPhase phase = JournalPhase::Downloading;
-    std::int32_t product = 2;
     unsigned long pid = 0;
 };
 
@@ -134,8 +127,6 @@ PhaseFile ReadPhaseFile(const CString& path)
                     file.readable = true;
                 }
             }
-        } else if (key == "product") {
-            file.product = static_cast<std::int32_t>(std::strtol(value.c_str(), nullptr, 10));
         } else if (key == "pid") {
             file.pid = std::strtoul(value.c_str(), nullptr, 10);
         }
@@ -150,6 +141,17 @@ CString ParentOf(const CString& path)
 }
 
 CString JournalDir(const CString& installDir) { return installDir + UPDATE_JOURNAL_FOLDER; }
+
+// The installation folder as the log's paths start: with a trailing
+// separator, or empty for the current directory.
+CString DirText(const platform::Path& installDir)
+{
+    CString text = platform::PathText(installDir);
+    if (!text.empty() && text.back() != u'/' && text.back() != u'\\') {
+        text += u'/';
+    }
+    return text;
+}
 
 // Renames the journal out of the way, then deletes it.
 void RemoveJournal(const CString& installDir)
@@ -171,7 +173,7 @@ std::vector<LogRecord> ReadLogInside(const CString& installDir, const CString& l
     std::vector<LogRecord> records = ReadLog(logPath);
     std::erase_if(records, [&](const LogRecord& record) {
         return !archive::IsInsideInstallation(installDir, record.path) ||
-               (record.tag == 'K' && (record.number.empty() ||
+               ((record.tag == 'K' || record.tag == 'B') && (record.number.empty() ||
                                       record.number.find_first_not_of("0123456789") != std::string::npos));
     });
     return records;
@@ -179,21 +181,18 @@ std::vector<LogRecord> ReadLogInside(const CString& installDir, const CString& l
 
 // Undoes what the journal in `installDir` records. Each step can be repeated,
 // so a roll back cut short by a crash is simply run again.
-bool RollBackJournal(const CString& installDir, unsigned long pid)
+bool RollBackJournal(const CString& installDir, unsigned long pid, const JournalActions& actions)
 {
     const CString dir = JournalDir(installDir) + u"\\";
     const std::vector<LogRecord> records = ReadLogInside(installDir, dir + kLogFile);
     bool restored = true;
 
     for (const LogRecord& record : records) {
-        if (record.tag == 'B') {
-            const platform::Path db = platform::ToPath(record.path);
-            const platform::Path copy = platform::ToPath(dir + kDatabaseCopy);
-            restored = RestoreDatabaseFiles(copy, db, nullptr) && restored;
-        } else if (record.tag == 'N') {
-            for (const char16_t* suffix : {u"", u"-journal", u"-wal", u"-shm"}) {
-                platform::DeleteFileW(record.path + suffix);
-            }
+        if (record.tag == 'B' && actions.restoreCopy) {
+            const CString copy = dir + kKeptFolder + u"\\" + platform::Utf8ToUtf16(record.number);
+            restored = actions.restoreCopy(platform::ToPath(copy), platform::ToPath(record.path)) && restored;
+        } else if (record.tag == 'N' && actions.removeCopied) {
+            actions.removeCopied(platform::ToPath(record.path));
         }
     }
     CUpdateJournal::Checkpoint();
@@ -227,72 +226,14 @@ bool RollBackJournal(const CString& installDir, unsigned long pid)
             platform::RemoveDirectoryW(it->path);
         }
     }
-    DiscardNewManifest(installDir);
-    platform::DeleteFileW(installDir + UPDATE_ARCHIVE_FILE);
+    if (actions.afterRollBack) {
+        actions.afterRollBack(platform::ToPath(installDir));
+    }
     if (!restored) {
         return false;  // the journal stays, and the next start tries again
     }
     RemoveJournal(installDir);
     return true;
-}
-
-// Tells the journal what the entry is about to write, as the archive component
-// will build its target under `base`. Names the component refuses write
-// nothing and need no record.
-bool JournalEntry(CUpdateJournal& journal, const CString& base, const ArchiveEntry& entry)
-{
-    const CString name(entry.path);
-    if (archive::IsAbsoluteName(name) || archive::HasParentComponent(name)) {
-        return true;
-    }
-    if ((entry.attributes & ARC_ATTR_DIRECTORY) != 0) {
-        return journal.RecordNewDirectories(base, name);
-    }
-    CString directoryPart;
-    CString filePart;
-    archive::SplitTargetName(name, directoryPart, filePart);
-    return journal.RecordNewDirectories(base, directoryPart) &&
-           journal.KeepBeforeWrite(base + directoryPart + filePart);
-}
-
-// Room kept free beyond what an archive needs, for the database copy, the
-// journal and whatever else runs meanwhile.
-std::uint64_t SpaceMargin(std::uint64_t needed)
-{
-    return (std::uint64_t{8} << 20) + needed / 16;
-}
-
-std::uint64_t AddCapped(std::uint64_t a, std::uint64_t b)
-{
-    return b > UINT64_MAX - a ? UINT64_MAX : a + b;
-}
-
-// Checked before anything is written, since a refusal halfway would leave
-// the roll back to undo what should never have been started: a damaged
-// archive, one that names one of the updater's own files, one whose
-// announced sizes (with the old files the journal keeps) do not fit the free
-// space.
-bool MayUnpack(const CString& archivePath, ArchiveHandle* archive, std::int32_t count, const CString& base)
-{
-    const archive::ArchiveLayout layout = archive::CheckArchiveLayout(archivePath);
-    if (!layout.sound || layout.entries != static_cast<std::uint32_t>(count)) {
-        return false;
-    }
-    std::uint64_t needed = layout.unpackedTotal;
-    ArchiveEntry entry;
-    for (std::int32_t index = 0; index < count; ++index) {
-        if (ArchiveGetEntry(archive, index, &entry) != ARC_OK || archive::IsReservedName(CString(entry.path))) {
-            return false;
-        }
-        std::error_code error;
-        const std::uint64_t old = std::filesystem::file_size(platform::NativePath(base + CString(entry.path)), error);
-        if (!error) {
-            needed = AddCapped(needed, old);
-        }
-    }
-    std::error_code error;
-    const auto space = std::filesystem::space(platform::NativePath(base.empty() ? CString(u".") : base), error);
-    return !error && space.available >= AddCapped(needed, SpaceMargin(needed));
 }
 
 }  // namespace
@@ -317,17 +258,16 @@ void CUpdateJournal::Checkpoint()
 
 bool CUpdateJournal::WritePhase(JournalPhase phase)
 {
-    const std::string text = std::string("phase=") + kPhaseNames[static_cast<int>(phase)] + "\nproduct=" +
-                             std::to_string(m_nProduct) + "\npid=" +
+    const std::string text = std::string("phase=") + kPhaseNames[static_cast<int>(phase)] + "\npid=" +
                              std::to_string(platform::CurrentProcessId()) + "\n";
     return platform::WriteFileDurably(m_strDir + kPhaseFile, text);
 }
 
-bool CUpdateJournal::Begin(const CString& installDir, std::int32_t product)
+bool CUpdateJournal::Begin(const platform::Path& installPath)
 {
+    const CString installDir = DirText(installPath);
     m_strInstallDir = installDir;
     m_strDir = JournalDir(installDir) + u"\\";
-    m_nProduct = product;
     m_nKept = 0;
     m_recorded.clear();
     m_bBatch = false;
@@ -361,31 +301,22 @@ bool CUpdateJournal::SetPhase(JournalPhase phase)
     return written;
 }
 
-bool CUpdateJournal::RecordNewDirectories(const CString& base, const CString& directoryPart)
+bool CUpdateJournal::RecordNewFolder(const platform::Path& folder)
 {
-    for (std::size_t i = 0; i < directoryPart.size(); ++i) {
-        const bool last = i + 1 == directoryPart.size();
-        if (directoryPart[i] != u'/' && directoryPart[i] != u'\\' && !last) {
-            continue;
-        }
-        const std::size_t length = (directoryPart[i] == u'/' || directoryPart[i] == u'\\') ? i : i + 1;
-        if (length == 0) {
-            continue;
-        }
-        const CString path = base + directoryPart.substr(0, length);
-        if (m_recorded.count(path) != 0 || platform::PathExists(path)) {
-            continue;
-        }
-        if (!Record("D " + Escape(platform::Utf16ToUtf8(path)))) {
-            return false;
-        }
-        m_recorded.insert(path);
+    const CString path = platform::PathText(folder);
+    if (!m_bActive || m_recorded.count(path) != 0 || platform::PathExists(path)) {
+        return m_bActive;
     }
+    if (!Record("D " + Escape(platform::Utf16ToUtf8(path)))) {
+        return false;
+    }
+    m_recorded.insert(path);
     return true;
 }
 
-bool CUpdateJournal::KeepBeforeWrite(const CString& fullPath)
+bool CUpdateJournal::KeepBeforeWrite(const platform::Path& file, bool exists)
 {
+    const CString fullPath = platform::PathText(file);
     if (!m_bActive) {
         return false;
     }
@@ -396,7 +327,7 @@ bool CUpdateJournal::KeepBeforeWrite(const CString& fullPath)
         return true;  // no file can replace a folder; the write itself fails
     }
     std::string record;
-    if (!platform::PathExists(fullPath) && !std::filesystem::is_symlink(platform::NativePath(fullPath))) {
+    if (!exists) {
         record = "C " + Escape(platform::Utf16ToUtf8(fullPath));
     } else {
         const std::string number = std::to_string(++m_nKept);
@@ -441,19 +372,21 @@ bool CUpdateJournal::Record(const std::string& record)
     return m_log.Append(record);
 }
 
-bool CUpdateJournal::KeepDatabase(const std::string& dbPathUtf8, std::string* errorUtf8)
+bool CUpdateJournal::KeepCopy(const platform::Path& path, std::string* errorUtf8)
 {
     if (!m_bActive) {
         return false;
     }
-    const CString db = platform::Utf8ToUtf16(dbPathUtf8);
+    const std::string pathUtf8 = platform::PathUtf8(path);
     bool kept = false;
-    if (!platform::PathExists(db)) {
-        // The patch creates it; the old installation had none.
-        kept = m_log.Append("N " + Escape(dbPathUtf8));
+    if (!platform::PathExists(platform::PathText(path))) {
+        // The change creates it; there was none before.
+        kept = m_log.Append("N " + Escape(pathUtf8));
     } else {
-        kept = KeepDatabaseFiles(platform::Utf8ToPath(dbPathUtf8), platform::ToPath(m_strDir + kDatabaseCopy), errorUtf8) &&
-               m_log.Append("B " + Escape(dbPathUtf8));
+        const std::string number = std::to_string(++m_nKept);
+        const CString copy = m_strDir + kKeptFolder + u"\\" + platform::Utf8ToUtf16(number);
+        kept = m_actions.keepCopy && m_actions.keepCopy(path, platform::ToPath(copy), errorUtf8) &&
+               m_log.Append("B " + number + " " + Escape(pathUtf8));
     }
     Checkpoint();
     return kept;
@@ -463,12 +396,13 @@ bool CUpdateJournal::RollBack()
 {
     m_log.Close();
     if (!m_bActive) {
-        DiscardNewManifest(m_strInstallDir);
-        platform::DeleteFileW(m_strInstallDir + UPDATE_ARCHIVE_FILE);
+        if (m_actions.afterRollBack) {
+            m_actions.afterRollBack(platform::ToPath(m_strInstallDir));
+        }
         return true;
     }
     m_bActive = false;
-    return RollBackJournal(m_strInstallDir, platform::CurrentProcessId());
+    return RollBackJournal(m_strInstallDir, platform::CurrentProcessId(), m_actions);
 }
 
 void CUpdateJournal::Finish()
@@ -481,8 +415,9 @@ void CUpdateJournal::Finish()
     Checkpoint();
 }
 
-JournalRecovery CUpdateJournal::Recover(const CString& installDir)
+JournalRecovery CUpdateJournal::Recover(const platform::Path& installPath, const JournalActions& actions)
 {
+    const CString installDir = DirText(installPath);
     JournalRecovery recovery;
     platform::RemoveTree(JournalDir(installDir) + kRetiredSuffix);
     if (!platform::PathExists(JournalDir(installDir))) {
@@ -491,64 +426,16 @@ JournalRecovery CUpdateJournal::Recover(const CString& installDir)
     recovery.found = true;
     const CString dir = JournalDir(installDir) + u"\\";
     const PhaseFile phase = ReadPhaseFile(dir + kPhaseFile);
-    recovery.product = phase.product;
     if (phase.readable && phase.phase == JournalPhase::Committed) {
-        // The new version is complete; only the run's own clean-up was cut.
+        // The change is complete; only the run's own clean-up was cut.
         recovery.committed = true;
-        platform::DeleteFileW(installDir + UPDATE_SCRIPT_FILE);
-        platform::DeleteFileW(installDir + UPDATE_ARCHIVE_FILE);
-        // Without the new manifest in place the check would offer the update
-        // again, over the patched database: the journal stays until it is.
-        // (A manifest already moved was committed by the cut-short run.)
-        if (platform::PathExists(installDir + NEW_MANIFEST_FILE) && !CommitNewManifest(installDir)) {
+        if (actions.finishCommitted && !actions.finishCommitted(platform::ToPath(installDir))) {
             recovery.clean = false;
             return recovery;
         }
         RemoveJournal(installDir);
         return recovery;
     }
-    recovery.clean = RollBackJournal(installDir, phase.pid);
+    recovery.clean = RollBackJournal(installDir, phase.pid, actions);
     return recovery;
-}
-
-bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJournal* journal)
-{
-    CString base = baseDir;
-    if (!base.empty() && base.back() != u'/' && base.back() != u'\\') {
-        base += u'\\';
-    }
-    ArchiveHandle* archive = ArchiveOpen(archivePath, nullptr);
-    if (archive == nullptr) {
-        return false;
-    }
-    bool complete = ArchiveSetBaseDir(archive, baseDir) == ARC_OK;
-    ArchiveEntry entry;
-    ArchiveGetEntry(archive, -1, &entry);
-    const std::int32_t count = entry.number;
-    if (!MayUnpack(archivePath, archive, count, base)) {
-        ArchiveClose(archive);
-        return false;
-    }
-    // Entries before this one are journaled already.
-    std::int32_t journaled = journal == nullptr ? count : 0;
-    if (journal != nullptr) {
-        journal->BeginBatch();
-        bool kept = true;
-        for (; kept && journaled < count; ++journaled) {
-            if (ArchiveGetEntry(archive, journaled, &entry) != ARC_OK) {
-                break;  // the loop below stops there too, and reports it
-            }
-            kept = JournalEntry(*journal, base, entry);
-        }
-        complete = journal->EndBatch() && kept && complete;
-        CUpdateJournal::Checkpoint();
-    }
-    for (std::int32_t index = 0; complete && index < count; ++index) {
-        complete = ArchiveGetEntry(archive, index, &entry) == ARC_OK &&
-                   (index < journaled || JournalEntry(*journal, base, entry)) &&
-                   ArchiveExtractToFile(archive, index, CString(entry.path)) == ARC_OK;
-        CUpdateJournal::Checkpoint();
-    }
-    ArchiveClose(archive);
-    return complete;
 }

@@ -1,20 +1,24 @@
-// The update journal: makes an update all or nothing.
+// The update journal: an undo log that makes a change of the installation all
+// or nothing.
 //
-// While an update changes the installation, a folder in the installation
-// directory holds what is needed to undo it: the phase reached, the old
-// content of every file an entry replaces (kept aside before the entry is
-// written), the files and folders the archive creates, and a copy of the
-// database taken before the patch. A failure before the commit point rolls
-// everything back; a crash is rolled back (or, after the commit point,
-// finished) by the next start of the updater, before its check.
+// While the installation is changed, a folder in it holds what is needed to
+// undo the change: the phase reached, the old content of every file about to
+// be replaced (kept aside before it is written), the files and folders that
+// did not exist, and copies taken by the owner's own means (the database). A
+// failure before the commit point rolls everything back; a crash is rolled
+// back (or, after the commit point, finished) by the next start, before
+// anything else touches the installation. What the installation holds is the
+// owner's business (JournalActions); the journal only records and undoes.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/durable_file.h"
+#include "platform/path.h"
 #include "platform/types.h"
 
 // The journal's folder, in the installation directory.
@@ -27,35 +31,50 @@ struct JournalRecovery {
     bool found = false;      // an unfinished journal was there
     bool committed = false;  // it had passed the commit point and was finished
     bool clean = true;       // false: it could not be undone and is kept
-    std::int32_t product = 2;
+};
+
+// What the owner of the installation adds to the log's own undoing. Each may be
+// empty (then nothing is done there).
+struct JournalActions {
+    // Copies the file at `path` to `copy` so that restoreCopy can put it back;
+    // false with *errorUtf8 set when it cannot.
+    std::function<bool(const platform::Path& path, const platform::Path& copy, std::string* errorUtf8)> keepCopy;
+    std::function<bool(const platform::Path& copy, const platform::Path& path)> restoreCopy;
+    // There was nothing at `path` to copy: removes what the change made there.
+    std::function<void(const platform::Path& path)> removeCopied;
+    // After every roll back, finished or not (and after one of a journal that
+    // never began): what the change brought along besides the log.
+    std::function<void(const platform::Path& installDir)> afterRollBack;
+    // A journal found past its commit point: completes the change; false
+    // keeps the journal for the next start.
+    std::function<bool(const platform::Path& installDir)> finishCommitted;
 };
 
 class CUpdateJournal {
 public:
-    CUpdateJournal() = default;
+    explicit CUpdateJournal(JournalActions actions = {}) : m_actions(std::move(actions)) {}
     ~CUpdateJournal() = default;
     CUpdateJournal(const CUpdateJournal&) = delete;
     CUpdateJournal& operator=(const CUpdateJournal&) = delete;
 
-    // Starts a journal for an update of `product` in `installDir` (which ends
-    // in a separator or is empty), in the phase Downloading. False when it
+    // Starts a journal in `installDir` (empty: the current directory), in the
+    // phase Downloading. False when it
     // cannot be written, or another journal is still there; the installation
     // must then not be changed.
-    bool Begin(const CString& installDir, std::int32_t product);
-    bool IsActive() const { return m_bActive; }
+    bool Begin(const platform::Path& installDir);
 
     // Records the phase reached; written whole or not at all.
     bool SetPhase(JournalPhase phase);
 
-    // Records each folder of `directoryPart` (relative, may end in a separator)
-    // under `base` that does not exist yet, outermost first, so that a roll
-    // back removes the folders the archive makes.
-    bool RecordNewDirectories(const CString& base, const CString& directoryPart);
+    // Called before the folder `path` is created: recorded (unless it exists
+    // or was recorded before) so that a roll back removes it again.
+    bool RecordNewFolder(const platform::Path& path);
 
-    // Called before something writes the file `fullPath`: an existing file is
-    // kept aside, a missing one is recorded as new. False when the old content
-    // could not be kept (the file must then not be written).
-    bool KeepBeforeWrite(const CString& fullPath);
+    // Called before something writes the file `path` (`exists`: something is
+    // there now): the old file is kept aside, a missing one is recorded as
+    // new. False when the old content could not be kept (the file must then
+    // not be written).
+    bool KeepBeforeWrite(const platform::Path& path, bool exists);
 
     // Between these two, what the two calls above record is gathered and
     // reaches the disk only in EndBatch, with one flush of the kept files'
@@ -64,16 +83,16 @@ public:
     void BeginBatch();
     bool EndBatch();
 
-    // Called before the patch: copies the database (UTF-8 path as the patch
-    // runner takes it) into the journal, or records that there is none. False
-    // with *errorUtf8 set when the copy cannot be made.
-    bool KeepDatabase(const std::string& dbPathUtf8, std::string* errorUtf8);
+    // Keeps a copy of the file at `path` made by the actions' keepCopy, or
+    // records that there is none. False with *errorUtf8 set when the copy
+    // cannot be made.
+    bool KeepCopy(const platform::Path& path, std::string* errorUtf8);
 
-    // Undoes everything recorded: the database and the replaced files get their
-    // old content back, created files and folders go, the downloaded manifest
-    // and archive are discarded and the journal is removed. Also usable when
-    // Begin failed (then only the two downloads go). False when something
-    // could not be restored; the journal then stays for the next start.
+    // Undoes everything recorded: copies and replaced files get their old
+    // content back, created files and folders go, then afterRollBack runs and
+    // the journal is removed. Also usable when Begin failed (then only
+    // afterRollBack runs). False when something could not be restored; the
+    // journal then stays for the next start.
     bool RollBack();
 
     // After the commit: removes the journal and the kept files.
@@ -81,7 +100,7 @@ public:
 
     // At start-up, under the installation lock: rolls back an unfinished
     // journal left before its commit point, finishes one left after it.
-    static JournalRecovery Recover(const CString& installDir);
+    static JournalRecovery Recover(const platform::Path& installDir, const JournalActions& actions);
 
     // A test hook: when the environment variable MORVEX_TEST_CRASH_STEP holds
     // N, the process is killed at the N-th call of this in its life. Called at
@@ -93,9 +112,9 @@ private:
     // Appends a record to the log now, or to the batch while one is open.
     bool Record(const std::string& record);
 
-    CString m_strInstallDir;
+    JournalActions m_actions;
+    CString m_strInstallDir;  // with a trailing separator, or empty
     CString m_strDir;  // the journal folder, with a trailing separator
-    std::int32_t m_nProduct = 2;
     bool m_bActive = false;
     unsigned m_nKept = 0;
     std::set<CString> m_recorded;
@@ -104,12 +123,3 @@ private:
     bool m_bBatchKept = false;  // a file was kept aside in the open batch
     std::vector<std::string> m_batch;
 };
-
-// Unpacks every entry of the archive at `archivePath` over `baseDir`; false as
-// soon as the archive cannot be opened, an entry cannot be read or written, or
-// an old content cannot be kept. With a journal, every entry is journaled
-// first, in one batch, so that the journal reaches the disk once for the whole
-// archive rather than twice per file; an entry that first pass could not read
-// is journaled on its own just before it would be written. Without one (null)
-// the entries are simply written.
-bool UnpackArchive(const CString& archivePath, const CString& baseDir, CUpdateJournal* journal);

@@ -1,4 +1,4 @@
-#include "workflow_update/script_tools.h"
+#include "support/script_tools.h"
 
 #include <chrono>
 #include <fstream>
