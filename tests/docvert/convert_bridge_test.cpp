@@ -1,19 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
 #include "page_checks.h"
+#include "support/child_process.h"
 #include "support/converter_service_scope.h"
 #include "support/temp_dir.h"
 #include "viewer/convert_bridge.h"
-
-extern char** environ;
 
 namespace {
 
@@ -121,38 +117,17 @@ TEST(ConvertBridge, NullPathsFailWithoutTouchingAnything)
     EXPECT_EQ(ReadFileBytes(target), "kept");
 }
 
-// Runs the probe program with exactly the given environment; its exit status.
+// Runs the probe program with LD_LIBRARY_PATH set to `libraryPath`, or unset
+// when that is empty; its exit status.
 int RunProbe(const std::string& probe, const std::vector<std::string>& args, const std::string& libraryPath)
 {
     std::vector<std::string> argv = {probe};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::string(*entry).rfind("LD_LIBRARY_PATH=", 0) != 0) {
-            env.emplace_back(*entry);
-        }
-    }
+    testsupport::ChildOptions options{.unsetEnv = {"LD_LIBRARY_PATH"}};
     if (!libraryPath.empty()) {
-        env.push_back("LD_LIBRARY_PATH=" + libraryPath);
+        options.env = {{"LD_LIBRARY_PATH", libraryPath}};
     }
-    std::vector<char*> argp;
-    std::vector<char*> envp;
-    for (std::string& a : argv) {
-        argp.push_back(a.data());
-    }
-    for (std::string& e : env) {
-        envp.push_back(e.data());
-    }
-    argp.push_back(nullptr);
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argp[0], nullptr, nullptr, argp.data(), envp.data()) != 0) {
-        ADD_FAILURE() << "cannot start " << probe;
-        return -1;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return testsupport::RunAndWait(argv, options);
 }
 
 class LibraryLookup : public ::testing::Test {

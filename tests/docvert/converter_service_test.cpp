@@ -16,7 +16,9 @@
 #include <thread>
 
 #include "page_checks.h"
+#include "support/child_process.h"
 #include "support/converter_service_scope.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/docvert/doc_converter.h"
 #include "tools/docvert/service_link.h"
@@ -240,18 +242,14 @@ TEST_F(ConverterService, TwoViewersAtOnceShareOneService)
     EXPECT_FALSE(Contains(results[0]->html, "清华大学"));
 }
 
-// Runs a python program as the unprivileged user "nobody"; its exit status,
-// or -1 when it was started in the background.
-int RunAsNobody(const fs::path& folder, const std::string& program, bool background = false)
+// A python program to be run as the unprivileged user "nobody".
+std::vector<std::string> AsNobody(const fs::path& folder, const std::string& program)
 {
     static int count = 0;
     const std::string script = (folder / ("peer" + std::to_string(++count) + ".py")).string();
     testsupport::WriteFileBytes(script, program);
     fs::permissions(script, fs::perms::owner_all | fs::perms::others_read, fs::perm_options::replace);
-    const std::string command = "timeout 120 setpriv --reuid=nobody --regid=nogroup --clear-groups /usr/bin/python3 " +
-                                script + (background ? " >/dev/null 2>&1 &" : "");
-    const int status = std::system(command.c_str());
-    return background ? -1 : status;
+    return {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", script};
 }
 
 TEST_F(ConverterService, PeersOfAnotherUserAreRefusedBothWays)
@@ -274,14 +272,15 @@ TEST_F(ConverterService, PeersOfAnotherUserAreRefusedBothWays)
                              "try:\n    s.sendall(b'P'); answer = s.recv(1)\n"
                              "except OSError:\n    answer = b''\n"
                              "sys.exit(3 if answer else 0)\n";
-    EXPECT_EQ(RunAsNobody(open, ping), 0) << "another user's client should get no answer";
+    EXPECT_EQ(testsupport::RunAndWait(AsNobody(open, ping)), 0) << "another user's client should get no answer";
     EXPECT_TRUE(RunningPid().has_value()) << "the service should go on serving its own user";
 
     // A listener of another user where ours is expected gets no connection from us.
     const std::string foreign = (open / "s").string();
-    RunAsNobody(open, "import socket\ns = socket.socket(socket.AF_UNIX)\ns.bind('" + foreign +
-                    "')\ns.listen(4)\ns.accept()\n",
-                true);
+    const testsupport::ChildProcess listener(
+        AsNobody(open, "import socket\ns = socket.socket(socket.AF_UNIX)\ns.bind('" + foreign +
+                           "')\ns.listen(4)\ns.accept()\n"),
+        {.stdoutFile = "/dev/null", .stderrFile = "/dev/null"});
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(foreign); }));
     EXPECT_EQ(docvert::ConnectToService(foreign), -1) << "a service of another user must not be used";
     fs::remove_all(open);

@@ -12,6 +12,7 @@
 
 #include "page_checks.h"
 #include "support/converter_service_scope.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/docvert/doc_converter.h"
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "tools/docvert/temp_folder.h"
 

@@ -17,18 +17,46 @@
 #include <thread>
 
 #include "platform/named_event.h"
+#include "support/child_process.h"
 #include "support/private_shm.h"
 #include "support/temp_dir.h"
+#include "support/x_screen.h"
 #include "updater/install/minisign.h"
-#include "updater_e2e/program_run.h"
-#include "updater_e2e/x11_screen.h"
 #include "workflow_update/script_tools.h"
 #include "workflow_update/update_fixture.h"
 
 namespace {
 
+using testsupport::ChildOptions;
+using testsupport::ChildProcess;
+using testsupport::Box;
+using testsupport::Image;
+using testsupport::Rgb;
+using testsupport::XWindowId;
+using namespace std::chrono_literals;
 using testsupport::ReadFileBytes;
 using testsupport::WriteFileBytes;
+
+// The exit status once the program ended within `seconds`; -1 when it did
+// not, or did not exit normally.
+int ExitStatus(ChildProcess& run, int seconds)
+{
+    return run.WaitForExit(std::chrono::seconds(seconds)) ? run.ExitCode() : -1;
+}
+
+// Repeats `close` (a close request, a key) until the program ends, for up to
+// a minute: the dialog refuses closing until the product's start request is
+// out. The exit status, or -1.
+int CloseWhenAllowed(ChildProcess& run, const std::function<void()>& close)
+{
+    for (int attempt = 0; attempt < 600; ++attempt) {
+        close();
+        if (run.WaitForExit(std::chrono::milliseconds(100))) {
+            return run.ExitCode();
+        }
+    }
+    return -1;
+}
 
 const std::string kDialogTitle = "自动升级程序";
 
@@ -70,7 +98,7 @@ constexpr DialogUnits kWelcome{117, 14, 193, 24};
 constexpr DialogUnits kStartButton{208, 160, 45, 13};
 constexpr DialogUnits kBackground{312, 178, 4, 4};
 
-ScreenRect Locate(const Snapshot& dialog, DialogUnits units)
+Box Locate(const Image& dialog, DialogUnits units)
 {
     const int width = dialog.area().width;
     const int height = dialog.area().height;
@@ -82,13 +110,13 @@ bool IsAccent(Rgb pixel) { return pixel.b > 150 && pixel.b > pixel.r + 60; }
 bool IsInk(Rgb pixel) { return pixel.r < 110 && pixel.g < 110 && pixel.b < 110; }
 
 // The share of the progress bar's width that is filled.
-double ProgressFill(const Snapshot& dialog)
+double ProgressFill(const Image& dialog)
 {
-    const ScreenRect bar = Locate(dialog, kProgressBar);
+    const Box bar = Locate(dialog, kProgressBar);
     int lastFilled = -1;
     for (int x = 0; x < bar.width; ++x) {
         for (int y = 0; y < bar.height; ++y) {
-            if (IsAccent(dialog.at(bar.x + x, bar.y + y))) {
+            if (IsAccent(dialog.At(bar.left + x, bar.top + y))) {
                 lastFilled = x;
                 break;
             }
@@ -98,14 +126,14 @@ double ProgressFill(const Snapshot& dialog)
 }
 
 // Width in pixels from the first to the last column with text ink; 0: none.
-int InkWidth(const Snapshot& dialog, DialogUnits units)
+int InkWidth(const Image& dialog, DialogUnits units)
 {
-    const ScreenRect area = Locate(dialog, units);
+    const Box area = Locate(dialog, units);
     int first = -1;
     int last = -1;
     for (int x = 0; x < area.width; ++x) {
         for (int y = 0; y < area.height; ++y) {
-            if (IsInk(dialog.at(area.x + x, area.y + y))) {
+            if (IsInk(dialog.At(area.left + x, area.top + y))) {
                 first = first < 0 ? x : first;
                 last = x;
                 break;
@@ -115,14 +143,14 @@ int InkWidth(const Snapshot& dialog, DialogUnits units)
     return first < 0 ? 0 : last - first + 1;
 }
 
-bool IsPlainBackground(const Snapshot& dialog, DialogUnits units)
+bool IsPlainBackground(const Image& dialog, DialogUnits units)
 {
-    const ScreenRect sample = Locate(dialog, kBackground);
-    const Rgb background = dialog.at(sample.x, sample.y);
-    const ScreenRect area = Locate(dialog, units);
+    const Box sample = Locate(dialog, kBackground);
+    const Rgb background = dialog.At(sample.left, sample.top);
+    const Box area = Locate(dialog, units);
     for (int y = 0; y < area.height; ++y) {
         for (int x = 0; x < area.width; ++x) {
-            const Rgb pixel = dialog.at(area.x + x, area.y + y);
+            const Rgb pixel = dialog.At(area.left + x, area.top + y);
             if (std::abs(pixel.r - background.r) + std::abs(pixel.g - background.g) +
                     std::abs(pixel.b - background.b) > 24) {
                 return false;
@@ -136,15 +164,13 @@ std::filesystem::path ScreenshotPath(const std::string& name)
 {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     return std::filesystem::path(MORVEX_BINARY_DIR) / "tests" / "updater_e2e" / "screenshots" /
-           (std::string(test->name()) + "-" + name + ".ppm");
+           (std::string(test->name()) + "-" + name + ".png");
 }
 
 // Focuses a window and types one key into it, as a user would.
-void PressKey(unsigned long window, const char* key)
+void PressKey(XWindowId window, const char* key)
 {
-    const std::string id = std::to_string(window);
-    EXPECT_EQ(RunAndWait({"/usr/bin/xdotool", "windowfocus", "--sync", id}), 0);
-    EXPECT_EQ(RunAndWait({"/usr/bin/xdotool", "key", key}), 0);
+    EXPECT_TRUE(testsupport::PressKey(window, key)) << key;
 }
 
 class UpdaterProgram : public ::testing::Test {
@@ -163,11 +189,26 @@ protected:
         }
         m_stderr = scene.Install().parent_path() / "stderr.txt";
     }
-    std::unique_ptr<ProgramRun> Start(UpdateScene& scene, bool withDisplay,
-                                      const std::vector<std::string>& args = {}, bool withModule = true)
+    // Output into m_stderr; no display unless `withDisplay`.
+    ChildOptions Output(bool withDisplay) const
+    {
+        ChildOptions options{.stdoutFile = m_stderr, .stderrFile = m_stderr};
+        if (!withDisplay) {
+            options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
+        }
+        return options;
+    }
+    std::vector<std::string> Updater(const UpdateScene& scene, const std::vector<std::string>& args = {}) const
+    {
+        std::vector<std::string> argv{(scene.Install() / "MorvexUpdate").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    std::unique_ptr<ChildProcess> Start(UpdateScene& scene, bool withDisplay,
+                                        const std::vector<std::string>& args = {}, bool withModule = true)
     {
         Prepare(scene, withModule);
-        auto run = std::make_unique<ProgramRun>(scene.Install() / "MorvexUpdate", args, withDisplay, m_stderr);
+        auto run = std::make_unique<ChildProcess>(Updater(scene, args), Output(withDisplay));
         EXPECT_GT(run->pid(), 0) << "the program could not be started";
         return run;
     }
@@ -179,19 +220,19 @@ protected:
     }
     // The dialog as it stands once it has finished repainting: two captures in
     // a row that agree.
-    Snapshot Shoot(unsigned long dialog, const std::string& name)
+    Image Shoot(XWindowId dialog, const std::string& name)
     {
-        Snapshot shot = m_screen.Capture(m_screen.Geometry(dialog));
+        Image shot = m_screen.Capture(m_screen.Geometry(dialog));
         for (int attempt = 0; attempt < 40; ++attempt) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            Snapshot again = m_screen.Capture(m_screen.Geometry(dialog));
+            Image again = m_screen.Capture(m_screen.Geometry(dialog));
             const bool settled = again.SameAs(shot);
             shot = std::move(again);
             if (settled) {
                 break;
             }
         }
-        shot.Save(ScreenshotPath(name));
+        shot.SavePng(ScreenshotPath(name));
         return shot;
     }
 
@@ -202,19 +243,19 @@ protected:
     {
         Prepare(scene, true);
         m_before = Contents(scene.Install());
-        ProgramRun run(scene.Install() / "MorvexUpdate", {}, true, m_stderr);
-        const unsigned long box = m_screen.WaitForWindow(run.pid(), caption, 60);
+        ChildProcess run(Updater(scene), Output(true));
+        const XWindowId box = m_screen.WaitForWindow(run.pid(), caption, 60s);
         EXPECT_NE(box, 0u) << "no message box " << caption << "; stderr: " << Err();
         PressKey(box, "Return");
-        const unsigned long dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10);
+        const XWindowId dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10s);
         if (dialog != 0 && run.Running()) {
-            return run.CloseWhenAllowed([&] { m_screen.RequestClose(dialog); });
+            return CloseWhenAllowed(run, [&] { m_screen.RequestClose(dialog); });
         }
-        return run.WaitForExit(30);
+        return ExitStatus(run, 30);
     }
     std::string Err() const { return ReadFileBytes(m_stderr); }
 
-    X11Screen m_screen;
+    testsupport::XScreen m_screen;
     std::filesystem::path m_stderr;
     std::map<std::string, std::string> m_before;
 };
@@ -233,10 +274,10 @@ TEST_F(UpdaterProgram, ShowsTheDownloadRefusesClosingAndCompletesTheUpdate)
     UpdateScene scene(options);
     auto run = Start(scene, true);
 
-    const unsigned long dialog = m_screen.WaitForWindow(run->pid(), kDialogTitle, 30);
+    const XWindowId dialog = m_screen.WaitForWindow(run->pid(), kDialogTitle, 30s);
     ASSERT_NE(dialog, 0u) << "the dialog titled " << kDialogTitle << " did not appear";
 
-    Snapshot downloading;
+    Image downloading;
     for (int attempt = 0; attempt < 100; ++attempt) {
         downloading = Shoot(dialog, "downloading");
         if (ProgressFill(downloading) > 0.05) {
@@ -260,11 +301,11 @@ TEST_F(UpdaterProgram, ShowsTheDownloadRefusesClosingAndCompletesTheUpdate)
     EXPECT_NE(m_screen.FindWindow(run->pid(), kDialogTitle), 0u);
     testsupport::WriteFileBytes(release / "go", "");
 
-    const unsigned long box = m_screen.WaitForWindow(run->pid(), "升级成功", 60);
+    const XWindowId box = m_screen.WaitForWindow(run->pid(), "升级成功", 60s);
     ASSERT_NE(box, 0u) << "the success message titled 升级成功 did not appear";
     // Out of the way of the dialog's status line for the picture.
-    RunAndWait({"/usr/bin/xdotool", "windowmove", "--sync", std::to_string(box), "0", "0"});
-    const Snapshot done = Shoot(dialog, "succeeded");
+    testsupport::Xdo("windowmove --sync " + std::to_string(box) + " 0 0");
+    const Image done = Shoot(dialog, "succeeded");
     EXPECT_GT(ProgressFill(done), 0.97) << "the bar ends full";
     // "您的程序已经升级为最新版本!" is 13 ideographs and "!", "正在下载新版本..." 7 and
     // three dots: the finished line is about 1.7 times as wide in any CJK font.
@@ -273,7 +314,7 @@ TEST_F(UpdaterProgram, ShowsTheDownloadRefusesClosingAndCompletesTheUpdate)
     EXPECT_LT(ratio, 1.95);
 
     PressKey(box, "Return");
-    EXPECT_EQ(run->WaitForExit(30), 0) << "the program ends when the dialog ends";
+    EXPECT_EQ(ExitStatus(*run, 30), 0) << "the program ends when the dialog ends";
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.12");
     EXPECT_EQ(scene.PeopleInDatabase(), (std::vector<std::string>{"老员工", "新同事"}));
     EXPECT_EQ(scene.ProcessControlCalls(),
@@ -289,17 +330,17 @@ TEST_F(UpdaterProgram, AfterAFailedPatchTheUserClosesTheDialog)
     UpdateScene scene(options);
     auto run = Start(scene, true);
 
-    const unsigned long box = m_screen.WaitForWindow(run->pid(), "升级失败", 60);
+    const XWindowId box = m_screen.WaitForWindow(run->pid(), "升级失败", 60s);
     ASSERT_NE(box, 0u) << "the failure message titled 升级失败 did not appear";
     PressKey(box, "Return");
-    const unsigned long dialog = m_screen.WaitForWindow(run->pid(), kDialogTitle, 10);
+    const XWindowId dialog = m_screen.WaitForWindow(run->pid(), kDialogTitle, 10s);
     ASSERT_NE(dialog, 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(run->Running()) << "the dialog stays open after the failure";
     Shoot(dialog, "failed");
 
     // The closing must not end the program before the product is started.
-    EXPECT_EQ(run->CloseWhenAllowed([&] { PressKey(dialog, "Escape"); }), 0)
+    EXPECT_EQ(CloseWhenAllowed(*run, [&] { PressKey(dialog, "Escape"); }), 0)
         << "once the lock is released Esc ends the program";
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
@@ -311,17 +352,18 @@ TEST_F(UpdaterProgram, KilledWhileItsLastMessageIsUpTheNextStartStartsTheProduct
     RequireDisplay();
     UpdateScene scene;
     auto run = Start(scene, true);
-    ASSERT_NE(m_screen.WaitForWindow(run->pid(), "升级成功", 60), 0u) << "the success message did not appear";
+    ASSERT_NE(m_screen.WaitForWindow(run->pid(), "升级成功", 60s), 0u) << "the success message did not appear";
     // A logout or a kill: nothing of the program runs any more.
     ASSERT_EQ(kill(run->pid(), SIGKILL), 0);
-    EXPECT_EQ(run->WaitForExit(30), -1);
+    EXPECT_EQ(ExitStatus(*run, 30), -1);
     EXPECT_EQ(scene.ProcessControlCalls(), std::vector<std::string>{"-k Zentora.exe"});
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.12") << "the update itself was complete";
 
     // No update is due any more, so the next start needs no display.
-    ProgramRun again(scene.Install() / "MorvexUpdate", {}, false, m_stderr);
-    EXPECT_EQ(again.WaitForExit(30), 0);
-    EXPECT_EQ(ProgramRun(scene.Install() / "MorvexUpdate", {}, false, m_stderr).WaitForExit(30), 0);
+    ChildProcess again(Updater(scene), Output(false));
+    EXPECT_EQ(ExitStatus(again, 30), 0);
+    ChildProcess third(Updater(scene), Output(false));
+    EXPECT_EQ(ExitStatus(third, 30), 0);
     EXPECT_EQ(scene.ProcessControlCalls(), (std::vector<std::string>{"-k Zentora.exe", "-s Zentora.exe -nonupdate"}))
         << "started by the next start, and by that one only";
 }
@@ -333,18 +375,18 @@ TEST_F(UpdaterProgram, AWriteOverTheFileSizeLimitFailsTheUpdateInsteadOfEndingTh
     options.zeroFileBytes = 32u << 20;  // unpacks past the limit below; everything else stays under it
     UpdateScene scene(options);
     Prepare(scene, true);
-    ProgramRun run("/usr/bin/prlimit",
-                   {"--fsize=" + std::to_string(8u << 20), (scene.Install() / "MorvexUpdate").string()}, true,
-                   m_stderr);
+    ChildProcess run({"/usr/bin/prlimit", "--fsize=" + std::to_string(8u << 20),
+                      (scene.Install() / "MorvexUpdate").string()},
+                     Output(true));
     ASSERT_GT(run.pid(), 0);
 
-    const unsigned long box = m_screen.WaitForWindow(run.pid(), "升级失败", 60);
+    const XWindowId box = m_screen.WaitForWindow(run.pid(), "升级失败", 60s);
     ASSERT_NE(box, 0u) << "the failure message did not appear; still running: " << run.Running();
     Shoot(box, "box");
     PressKey(box, "Return");
-    const unsigned long dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10);
+    const XWindowId dialog = m_screen.WaitForWindow(run.pid(), kDialogTitle, 10s);
     ASSERT_NE(dialog, 0u);
-    EXPECT_EQ(run.CloseWhenAllowed([&] { m_screen.RequestClose(dialog); }), 0);
+    EXPECT_EQ(CloseWhenAllowed(run, [&] { m_screen.RequestClose(dialog); }), 0);
     EXPECT_EQ(scene.InstalledVersion(), "1.0.0.1");
     EXPECT_FALSE(std::filesystem::exists(scene.Install() / "zeros.bin")) << "the cut-off file must not stay";
     EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
@@ -375,8 +417,8 @@ TEST_F(UpdaterProgram, WithNoUpdateItSignalsTheProductWithoutAnyDisplay)
         Prepare(scene, true);
         const auto before = Contents(scene.Install());
         // Arguments are ignored.
-        ProgramRun run(scene.Install() / "MorvexUpdate", {"--anything", "at all"}, false, m_stderr);
-        EXPECT_EQ(run.WaitForExit(30), 0);
+        ChildProcess run(Updater(scene, {"--anything", "at all"}), Output(false));
+        EXPECT_EQ(ExitStatus(run, 30), 0);
         EXPECT_EQ(platform::GetEventCount(event), 1) << "the product's event is posted once";
         EXPECT_FALSE(std::filesystem::exists(scene.Install() / "newversion.ini"));
         EXPECT_EQ(Contents(scene.Install()), before);
@@ -400,7 +442,7 @@ TEST_F(UpdaterProgram, AnUpdateDueThatCannotBeShownIsLeftForLater)
         UpdateScene scene;
         const std::string manifest = testsupport::ReadFileBytes(scene.Install() / "version.ini");
         auto run = Start(scene, false, {}, row.withModule);
-        EXPECT_EQ(run->WaitForExit(30), 1);
+        EXPECT_EQ(ExitStatus(*run, 30), 1);
         EXPECT_NE(testsupport::ReadFileBytes(m_stderr).find(row.message), std::string::npos)
             << "the reason belongs on standard error";
         EXPECT_EQ(testsupport::ReadFileBytes(scene.Install() / "version.ini"), manifest);

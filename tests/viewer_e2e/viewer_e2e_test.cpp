@@ -13,20 +13,22 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/converter_service_scope.h"
 #include "support/ftp_server.h"
 #include "support/http_listener.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
-#include "viewer_process.h"
-#include "x_screen.h"
+#include "support/wait.h"
+#include "support/x_screen.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using e2e::Box;
-using e2e::Image;
-using e2e::Rgb;
-using e2e::WaitUntil;
-using e2e::Xdo;
+using testsupport::Box;
+using testsupport::Image;
+using testsupport::Rgb;
+using testsupport::WaitUntil;
+using testsupport::Xdo;
 
 namespace {
 
@@ -83,7 +85,7 @@ protected:
         if (std::getenv("DISPLAY") == nullptr) {
             GTEST_SKIP() << "no X display (run under xvfb-run)";
         }
-        m_screen = std::make_unique<e2e::XScreen>();
+        m_screen = std::make_unique<testsupport::XScreen>();
         ASSERT_TRUE(m_screen->ok()) << "cannot open the display " << std::getenv("DISPLAY");
         m_workFolder = m_work.path();
         fs::create_directories(m_workFolder / "tmp");
@@ -98,8 +100,21 @@ protected:
 
     void Launch(const std::vector<std::string>& args)
     {
-        m_viewer = std::make_unique<e2e::ViewerProcess>(CVGLANCE_PROGRAM, args,
-                                                        (ShotFolder() / "viewer.log").string());
+        std::vector<std::string> argv{CVGLANCE_PROGRAM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        // CVGLANCE_TRACE: the viewer reports each page it has loaded.
+        m_log = ShotFolder() / "viewer.log";
+        m_viewer = std::make_unique<testsupport::ChildProcess>(
+            argv, testsupport::ChildOptions{.env = {{"CVGLANCE_TRACE", "1"}}, .stdoutFile = m_log, .stderrFile = m_log});
+    }
+
+    // Empty until the child has opened it.
+    std::string Log() const
+    {
+        std::ifstream in(m_log, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
     }
 
     // A page on the server whose photo lies in its ".files" folder, where a
@@ -127,7 +142,7 @@ protected:
     {
         const bool found = WaitUntil(
             [this] {
-                for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+                for (const testsupport::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
                     if (window.box.width == 800 && window.box.height == 600) {
                         m_window = window;
                         return true;
@@ -136,7 +151,7 @@ protected:
                 return false;
             },
             60s);
-        EXPECT_TRUE(found) << "expected an 800 x 600 viewer window; log:\n" << m_viewer->Log();
+        EXPECT_TRUE(found) << "expected an 800 x 600 viewer window; log:\n" << Log();
         return found;
     }
 
@@ -144,8 +159,8 @@ protected:
     bool WaitShown(const std::string& document, std::chrono::milliseconds timeout = 60s)
     {
         const std::string line = "page loaded " + (m_workFolder / "tmp" / document).string();
-        if (!m_viewer->WaitForLog(line, timeout)) {
-            ADD_FAILURE() << "expected \"" << line << "\"; log:\n" << m_viewer->Log();
+        if (!WaitUntil([&] { return Log().find(line) != std::string::npos; }, timeout)) {
+            ADD_FAILURE() << "expected \"" << line << "\"; log:\n" << Log();
             return false;
         }
         if (!FindWindow()) {
@@ -158,7 +173,7 @@ protected:
 
     void UpdateWindow()
     {
-        for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+        for (const testsupport::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
             if (window.id == m_window.id) {
                 m_window = window;
             }
@@ -200,7 +215,7 @@ protected:
     int PageLoadCount(const std::string& document) const
     {
         const std::string line = "page loaded " + (m_workFolder / "tmp" / document).string() + "\n";
-        const std::string log = m_viewer->Log();
+        const std::string log = Log();
         int count = 0;
         for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
             ++count;
@@ -212,10 +227,10 @@ protected:
     // Return, and tells whether it was there.
     bool AnswerBox(const std::string& title, const std::string& shotName)
     {
-        e2e::TopLevel box;
+        testsupport::TopLevel box;
         const bool shown = WaitUntil(
             [&] {
-                for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+                for (const testsupport::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
                     if (window.title == title) {
                         box = window;
                         return true;
@@ -225,7 +240,7 @@ protected:
             },
             120s);
         if (!shown) {
-            ADD_FAILURE() << "expected a box titled \"" << title << "\"; log:\n" << m_viewer->Log();
+            ADD_FAILURE() << "expected a box titled \"" << title << "\"; log:\n" << Log();
             return false;
         }
         WaitUntil([] { return false; }, 500ms);  // let it paint for the record
@@ -240,10 +255,11 @@ protected:
     testsupport::TempDir m_served;
     testsupport::TempDir m_work;
     fs::path m_workFolder;  // the work folder the viewer is started with
-    std::unique_ptr<e2e::XScreen> m_screen;
+    std::unique_ptr<testsupport::XScreen> m_screen;
     std::unique_ptr<testsupport::FtpServer> m_server;
-    std::unique_ptr<e2e::ViewerProcess> m_viewer;
-    e2e::TopLevel m_window;
+    std::unique_ptr<testsupport::ChildProcess> m_viewer;
+    fs::path m_log;  // the viewer's standard output and error
+    testsupport::TopLevel m_window;
 };
 
 struct ResumeCase {
@@ -269,7 +285,7 @@ TEST_P(ViewerShowsResume, BandChineseTextAndPhotoAppearAndPageScriptsDoNotRun)
 
     for (const auto& [x, y] : {std::pair{100, 15}, {window.width - 150, 5}, {2, 28}, {2, 2}}) {
         EXPECT_TRUE(Same(PixelAt(image, x, y), kBand))
-            << "band at (" << x << "," << y << ") is " << e2e::Describe(PixelAt(image, x, y));
+            << "band at (" << x << "," << y << ") is " << testsupport::Describe(PixelAt(image, x, y));
     }
     for (const auto& [x, y] : {std::pair{0, 300}, {window.width - 1, 300}, {400, 0}, {400, window.height - 1}}) {
         EXPECT_TRUE(Same(PixelAt(image, x, y), kBlack)) << "outline at (" << x << "," << y << ")";
@@ -281,8 +297,8 @@ TEST_P(ViewerShowsResume, BandChineseTextAndPhotoAppearAndPageScriptsDoNotRun)
 
     // A Chinese font draws "一" as a wide flat bar; a missing glyph is a tall box.
     const Box glyph = image.Bounds(PageBox(), kGlyph, 40);
-    EXPECT_GE(glyph.width, 40) << "glyph at " << e2e::Describe(glyph);
-    EXPECT_GE(glyph.width, 3 * glyph.height) << "glyph at " << e2e::Describe(glyph);
+    EXPECT_GE(glyph.width, 40) << "glyph at " << testsupport::Describe(glyph);
+    EXPECT_GE(glyph.width, 3 * glyph.height) << "glyph at " << testsupport::Describe(glyph);
 
     EXPECT_GT(image.Count(PageBox(), kPhotoTop, 12), 4000) << "photo, upper half";
     EXPECT_GT(image.Count(PageBox(), kPhotoBottom, 12), 4000) << "photo, lower half";
@@ -383,7 +399,7 @@ TEST_F(ViewerE2eTest, MaximiseFillsTheScreenAndRestoreReturnsWithTheButtonsAtThe
 
     Xdo("mousemove " + At(733, 10) + " click 1");
     ASSERT_TRUE(WaitUntil([&] { UpdateWindow(); return WindowBox().width == screen.width(); }, 30s))
-        << "expected the screen's width, got " << e2e::Describe(WindowBox());
+        << "expected the screen's width, got " << testsupport::Describe(WindowBox());
     EXPECT_EQ(WindowBox(), (Box{0, 0, screen.width(), screen.height()}));
     const int w = WindowBox().width;
     // The restore image (its back square's right edge) sits in the re-laid button.
@@ -396,7 +412,7 @@ TEST_F(ViewerE2eTest, MaximiseFillsTheScreenAndRestoreReturnsWithTheButtonsAtThe
 
     Xdo("mousemove " + At(w - 84 + 17, 10) + " click 1");
     ASSERT_TRUE(WaitUntil([&] { UpdateWindow(); return WindowBox() == normal; }, 30s))
-        << "expected " << e2e::Describe(normal) << ", got " << e2e::Describe(WindowBox());
+        << "expected " << testsupport::Describe(normal) << ", got " << testsupport::Describe(WindowBox());
     MoveMouse(300, 15);
     EXPECT_TRUE(WaitUntil([&] { return !Same(PixelAt(m_screen->Shot(), 716 + 22, 1 + 8), kWhite); }, 30s))
         << "expected the maximise image back";
@@ -418,7 +434,7 @@ TEST_F(ViewerE2eTest, BandDragsTheWindowAndAClickMovedOffCloseDoesNotClose)
     Xdo("mouseup 1");
     const Box moved{start.left + 120, start.top + 80, start.width, start.height};
     EXPECT_TRUE(WaitUntil([&] { UpdateWindow(); return WindowBox() == moved; }, 30s))
-        << "expected " << e2e::Describe(moved) << ", got " << e2e::Describe(WindowBox());
+        << "expected " << testsupport::Describe(moved) << ", got " << testsupport::Describe(WindowBox());
     Shot("dragged");
 
     Xdo("mousemove " + At(773, 10) + " mousedown 1 mousemove " + At(400, 15) + " mouseup 1");
@@ -460,7 +476,7 @@ TEST_F(ViewerE2eTest, ClosingDuringADownloadEndsTheViewerWithoutWaitingForIt)
         << "expected the download to start";
     Xdo("mousemove " + At(773, 10) + " click 1");
     EXPECT_TRUE(m_viewer->WaitForExit(60s)) << "the viewer waited for its download";
-    EXPECT_TRUE(m_viewer->ExitedNormally()) << "the viewer crashed on the way out";
+    EXPECT_TRUE(m_viewer->ExitCode() >= 0) << "the viewer crashed on the way out";
 }
 
 // True while a process of the group is running (zombies aside: they only wait
@@ -505,8 +521,7 @@ TEST_P(ViewerEndsDuringAConversion, AndTakesTheConverterAndItsFolder)
     fs::permissions(m_fakeBin.path() / "soffice", fs::perms::owner_all);
     Serve("resume.doc", "resume.doc");
     {
-        const char* path = std::getenv("PATH");
-        const testsupport::ScopedEnv first("PATH", m_fakeBin.path().string() + ":" + (path != nullptr ? path : ""));
+        const testsupport::ScopedEnv first("PATH", testsupport::PathWithFirst(m_fakeBin.path()));
         const testsupport::ScopedEnv scratch("TMPDIR", m_scratch.path().string());
         // A runtime folder whose socket name no Unix socket can hold: the
         // resident converter cannot start, and the office runs for the
@@ -519,7 +534,7 @@ TEST_P(ViewerEndsDuringAConversion, AndTakesTheConverterAndItsFolder)
     }
     ASSERT_TRUE(FindWindow());
     ASSERT_TRUE(WaitUntil([&] { return (m_group = std::atoi(ReadIfThere(pidFile).c_str())) > 0; }, 60s))
-        << "the converter did not start; log:\n" << m_viewer->Log();
+        << "the converter did not start; log:\n" << Log();
 
     if (GetParam() == 0) {
         Xdo("mousemove " + At(773, 10) + " click 1");
@@ -527,7 +542,7 @@ TEST_P(ViewerEndsDuringAConversion, AndTakesTheConverterAndItsFolder)
         ASSERT_EQ(kill(m_viewer->pid(), GetParam()), 0);
     }
     ASSERT_TRUE(m_viewer->WaitForExit(60s)) << "the viewer waited for its conversion";
-    EXPECT_TRUE(GetParam() != 0 || m_viewer->ExitedNormally());
+    EXPECT_TRUE(GetParam() != 0 || m_viewer->ExitCode() >= 0);
     EXPECT_TRUE(WaitUntil([&] { return !GroupRuns(m_group); }, 60s))
         << "the converter (group " << m_group << ") outlived the viewer";
     EXPECT_TRUE(WaitUntil([&] { return fs::is_empty(m_scratch.path()); }, 60s)) << "the conversion's folder was left";
@@ -554,7 +569,7 @@ TEST_F(ViewerE2eTest, FewerThanSixArgumentsAreAnIllegalStart)
         Launch(args);
         ASSERT_TRUE(AnswerBox("CvGlance", "illegal-start-" + std::to_string(args.size())));
         EXPECT_TRUE(m_viewer->WaitForExit(60s));
-        for (const e2e::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
+        for (const testsupport::TopLevel& window : m_screen->WindowsOf(m_viewer->pid())) {
             ADD_FAILURE() << "unexpected window " << window.title;
         }
         EXPECT_EQ(m_server->countCommands("USER"), 0u) << "nothing may be downloaded";
@@ -573,8 +588,9 @@ TEST_F(ViewerE2eTest, ArgumentsAreOnlyDataAndThePasswordLeavesTheCommandLine)
                                 "#include <stdio.h>\n__attribute__((constructor)) static void mark(void)"
                                 " { FILE* f = fopen(\"" + mark.string() + "\", \"w\"); if (f) fclose(f); }\n");
     const fs::path library = module.path() / "mark.so";
-    ASSERT_EQ(std::system(("cc -shared -fPIC -o '" + library.string() + "' '" +
-                           (module.path() / "mark.c").string() + "'").c_str()), 0);
+    ASSERT_EQ(testsupport::RunAndWait({"cc", "-shared", "-fPIC", "-o", library.string(),
+                                       (module.path() / "mark.c").string()}),
+              0);
     testsupport::FtpServerOptions options;
     options.password = "pw-7431-only-here";
     m_server = std::make_unique<testsupport::FtpServer>(m_served.path(), options);
@@ -599,7 +615,7 @@ TEST_F(ViewerE2eTest, DocumentsFetchNothingFromTheNetworkAndStayPut)
     ASSERT_TRUE(web.ok());
     const Rgb outsideColour{0, 200, 0};
     const fs::path outside = m_served.path() / "outside.png";
-    ASSERT_EQ(std::system(("convert -size 99x99 xc:'rgb(0,200,0)' '" + outside.string() + "'").c_str()), 0);
+    ASSERT_EQ(testsupport::RunAndWait({"convert", "-size", "99x99", "xc:rgb(0,200,0)", outside.string()}), 0);
     // A folder name the view writes with escapes: the document must still show.
     m_workFolder = m_work.path() / "简历 (1) 100%";
     ServePage("tracked.htm", "<link rel=\"stylesheet\" href=\"" + web.url("style.css") + "\">"
