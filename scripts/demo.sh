@@ -13,14 +13,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build=${BUILD_DIR:-$root/build}
+build=$root/build
 demo=$root/demo
 
 bash scripts/setup.sh
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-fi
-cmake --build "$build" --target MorvexUpdate MorvexUpdateUi morvex-publish Haltwick
+bash scripts/build.sh default --target MorvexUpdate MorvexUpdateUi morvex-publish Haltwick
 
 rm -rf "$demo"
 mkdir -p "$demo"/{server,update/ini,install,bin}

@@ -5,25 +5,21 @@
 # a leak, a time-out (FUZZ_TIMEOUT seconds for one input, default 30) or an
 # input that needs more than FUZZ_RSS_MB of memory (default 2560).
 #
-# Prints per target the executions run and the corpus size. The corpus grown
-# during the run and any finding stay in $FUZZ_BUILD (default build-fuzz):
+# Prints per target the executions run and the corpus size. The build (preset
+# fuzz), the corpus grown during the run and any finding stay in build-fuzz:
 # fuzz-corpus/<target>/ and fuzz-findings/<target>/. A finding is reproduced
-# with: $FUZZ_BUILD/fuzz/<target> <finding file>
+# with: build-fuzz/fuzz/<target> <finding file>
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
-build=${FUZZ_BUILD:-build-fuzz}
+build=build-fuzz
 timeout=${FUZZ_TIMEOUT:-30}
 rss=${FUZZ_RSS_MB:-2560}
 all=(fuzz_ini fuzz_descramble fuzz_compare_versions fuzz_archive fuzz_mht fuzz_viewer_args fuzz_minisign)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 
-if [ ! -f "$build/build.ninja" ]; then
-  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DMORVEX_FUZZ=ON -DMORVEX_BUILD_GUI=OFF -DMORVEX_BUILD_TESTS=OFF -DMORVEX_BUILD_BENCH=OFF
-fi
-cmake --build "$build" --target "${targets[@]}" -j "${FUZZ_JOBS:-2}"
+JOBS=${JOBS:-2} bash scripts/build.sh fuzz --target "${targets[@]}"
 
 # Leaks count as findings (libFuzzer checks each input that allocates more
 # than it frees); memory still reachable at exit, such as GLib's type

@@ -9,18 +9,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
+# PRESET: builds and tests the preset's folder (CMakePresets.json).
 run_suite() {
-  local dir=$1; shift
-  bash scripts/build.sh "$dir" "$@"
-  xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir "$dir" --output-on-failure -j 2 --timeout 600
+  local preset=$1
+  bash scripts/build.sh "$preset"
+  xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$preset" -j 2 --timeout 600
 }
 
 echo "== tests"
-run_suite build
+run_suite default
 echo "== tests under address,undefined sanitizers"
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_suite build-asan -DSANITIZE=address,undefined -DMORVEX_BUILD_BENCH=OFF
+run_suite asan
 echo "== threaded tests under the thread sanitizer"
 bash scripts/tsan.sh
 echo "== fuzz targets, ${FUZZ_SECONDS:-60} s each"

@@ -132,7 +132,7 @@ void Report(const char* what, const std::vector<Sample>& samples)
 int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const fs::path fixtures = MORVEX_SOURCE_DIR "/tests/docvert/fixtures";
+    const fs::path fixtures = MORVEX_SOURCE_DIR "/tests/tools/docvert/fixtures";
     struct File {
         const char* name;
         int kind;

@@ -211,7 +211,7 @@ int main(int argc, char** argv)
     const fs::path work = root / "work";
     fs::create_directories(served);
     fs::create_directories(work / "tmp");
-    const fs::path fixtures = fs::path(MORVEX_SOURCE_DIR) / "tests" / "viewer_e2e" / "fixtures";
+    const fs::path fixtures = fs::path(MORVEX_SOURCE_DIR) / "tests" / "viewer" / "e2e" / "fixtures";
     fs::copy_file(fixtures / "resume.htm", served / "resume.htm");
     fs::copy_file(fixtures / "resume.doc", served / "resume.doc");
 

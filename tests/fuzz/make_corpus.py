@@ -135,8 +135,8 @@ def archive_seeds():
 
 
 def mht_seeds():
-    for folder, name in (("tests/docvert/fixtures", "browser.mht"), ("tests/docvert/fixtures", "cid_start.mht"),
-                         ("tests/docvert/fixtures", "word_cp936.mht"), ("tests/viewer_e2e/fixtures", "resume.mht")):
+    for folder, name in (("tests/tools/docvert/fixtures", "browser.mht"), ("tests/tools/docvert/fixtures", "cid_start.mht"),
+                         ("tests/tools/docvert/fixtures", "word_cp936.mht"), ("tests/viewer/e2e/fixtures", "resume.mht")):
         shutil.copyfile(os.path.join(SOURCE, folder, name), os.path.join(CORPUS, "fuzz_mht", name))
     # Pages that embed pages that embed pages, each part twice.
     parts = []

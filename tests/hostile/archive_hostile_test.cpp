@@ -5,13 +5,14 @@
 // archives are made by Python's zipfile and byte-edited where they lie.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
 #include "platform/codepage.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "updater/install/archive.h"
 #include "updater/workflow/update_session.h"
@@ -23,11 +24,11 @@ using testsupport::WriteFileBytes;
 
 namespace {
 
-void MakeArchive(const std::string& arguments)
+void MakeArchive(const std::vector<std::string>& arguments)
 {
-    const std::string command = std::string(MORVEX_PYTHON) + " '" + MORVEX_SOURCE_DIR +
-                                "/tests/hostile/make_archive.py' " + arguments;
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<std::string> argv{MORVEX_PYTHON, std::string(MORVEX_SOURCE_DIR) + "/tests/hostile/make_archive.py"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ASSERT_EQ(testsupport::RunAndWait(argv), 0) << "make_archive.py " << arguments.front() << " failed";
 }
 
 std::size_t RegularFilesBelow(const fs::path& folder)
@@ -65,7 +66,7 @@ TEST_F(ZipBomb, EntryInflatingPastItsAnnouncedSizeFailsAndKeepsTheOldFile)
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string("method ") + row.method);
         const fs::path archive = m_dir.path() / "bomb.zip";
-        MakeArchive("bomb '" + archive.string() + "' " + row.method + " 1000 " + row.inflated);
+        MakeArchive({"bomb", archive.string(), row.method, "1000", row.inflated});
         fs::remove_all(Base());
         fs::create_directories(Base());
         WriteFileBytes(Base() / "bomb.bin", "the installed file");
@@ -107,7 +108,7 @@ TEST_F(ZipBomb, HundredThousandTinyEntriesAreAllQueriedAndExtracted)
     constexpr int kEntries = 100000;
     constexpr int kFilesAtEachEnd = 1000;
     const fs::path archive = m_dir.path() / "many.zip";
-    MakeArchive("many '" + archive.string() + "' " + std::to_string(kEntries));
+    MakeArchive({"many", archive.string(), std::to_string(kEntries)});
     ArchiveHandle* handle = Open(archive);
     ASSERT_NE(handle, nullptr);
 
@@ -147,15 +148,15 @@ unsigned ModeOf(const fs::path& path)
 TEST_F(ZipBomb, ArchivesNamingTheUpdatersOwnFilesAreRefusedBeforeAnythingIsWritten)
 {
     // However the name is spelt, it lands on the same file.
-    const std::string archive = "'" + (m_dir.path() / "reserved.zip").string() + "' ";
+    const std::string archive = (m_dir.path() / "reserved.zip").string();
     for (const char* name : {"MorvexUpdate.journal/journal.log", "./MorvexUpdate.journal/phase",
                              "MorvexUpdate.journal.old/kept/1", "morvexupdate.JOURNAL/x", "MorvexUpdate.lock",
                              ".\\MORVEXUPDATE.LOCK", "sub/../newversion.ini", "/update.zip", ".//update.zip",
                              "MorvexUpdate.journal/"}) {
         fs::remove(m_dir.path() / "reserved.zip");
         fs::create_directories(Base());
-        MakeArchive("add " + archive + "first.txt 'written first'");
-        MakeArchive("add " + archive + "'" + name + "' planted");
+        MakeArchive({"add", archive, "first.txt", "written first"});
+        MakeArchive({"add", archive, name, "planted"});
         EXPECT_FALSE(UnpackArchive(m_dir.path() / "reserved.zip", Base(), nullptr)) << name;
         EXPECT_TRUE(fs::is_empty(Base())) << name << ": nothing is written";
     }
@@ -166,7 +167,7 @@ TEST_F(ZipBomb, AnArchiveAnnouncingMoreThanTheFreeSpaceIsRefusedBeforeAnythingIs
     // Entries of 16 bytes announcing almost 4 GiB each, enough of them to
     // exceed what the test's file system has free.
     const std::uint64_t count = fs::space(m_dir.path()).available / 0xFFFFFFF0u + 2;
-    MakeArchive("announce '" + (m_dir.path() / "big.zip").string() + "' " + std::to_string(count) + " 4294967280");
+    MakeArchive({"announce", (m_dir.path() / "big.zip").string(), std::to_string(count), "4294967280"});
     fs::create_directories(Base());
     EXPECT_FALSE(UnpackArchive(m_dir.path() / "big.zip", Base(), nullptr));
     EXPECT_TRUE(fs::is_empty(Base())) << "not even the honest first entry is written";
@@ -174,11 +175,11 @@ TEST_F(ZipBomb, AnArchiveAnnouncingMoreThanTheFreeSpaceIsRefusedBeforeAnythingIs
 
 TEST_F(ZipBomb, NewFilesTakeOnlyThePermissionBitsAUnixArchiveStores)
 {
-    const std::string archive = "'" + (m_dir.path() / "modes.zip").string() + "' ";
-    MakeArchive("add " + archive + "bin/run.sh 'echo hi' 104755");  // set-user-id
-    MakeArchive("add " + archive + "bin/tool x 2750");               // set-group-id, no file type
-    MakeArchive("add " + archive + "link target 120777");            // a symbolic link's mode
-    MakeArchive("add " + archive + "old.sh 'new content' 100700");
+    const std::string archive = (m_dir.path() / "modes.zip").string();
+    MakeArchive({"add", archive, "bin/run.sh", "echo hi", "104755"});  // set-user-id
+    MakeArchive({"add", archive, "bin/tool", "x", "2750"});            // set-group-id, no file type
+    MakeArchive({"add", archive, "link", "target", "120777"});         // a symbolic link's mode
+    MakeArchive({"add", archive, "old.sh", "new content", "100700"});
     fs::create_directories(Base());
     WriteFileBytes(Base() / "old.sh", "old content");
     fs::permissions(Base() / "old.sh", fs::perms(0604));

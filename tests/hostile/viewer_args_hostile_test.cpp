@@ -16,7 +16,7 @@
 #include "viewer/cvglance_dlg.h"
 #include "viewer/document_rules.h"
 #include "viewer/document_worker.h"
-#include "viewer_pipeline/recording_window.h"
+#include "viewer/pipeline/recording_window.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFileBytes;

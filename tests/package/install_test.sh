@@ -195,8 +195,8 @@ cmp -s "$work/version.ini.before" "$product/version.ini" || fail "the updater ch
 step "CvGlance shows an .htm resume under Xvfb"
 viewer=$work/viewer
 mkdir -p "$viewer/tmp"
-cp "$src/tests/viewer_e2e/fixtures/resume.htm" "$served/resume.htm"
-cp "$src/tests/viewer_e2e/fixtures/photo.png" "$served/photo.png"
+cp "$src/tests/viewer/e2e/fixtures/resume.htm" "$served/resume.htm"
+cp "$src/tests/viewer/e2e/fixtures/photo.png" "$served/photo.png"
 cat > "$work/show.sh" <<SHOW
 #!/bin/sh
 CVGLANCE_TRACE=1 CvGlance 张伟的简历 resume1 "ftp://127.0.0.1:$port/resume.htm" zentora-update s3cret $port "$viewer" \\

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -72,18 +73,6 @@ bool EndConverterService(const std::filesystem::path& runtime)
         kill(peer.pid, SIGKILL);
     }
     return WaitUntil([&] { return !LockHeld(path); });
-}
-
-bool WaitUntil(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 ConverterServiceScope::ConverterServiceScope() = default;

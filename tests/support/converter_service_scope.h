@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+#include "support/wait.h"
+
 namespace testsupport {
 
 class ScopedEnv;
@@ -37,9 +39,5 @@ bool EndConverterService(const std::filesystem::path& runtime);
 // Whether a converter holds the lock of the runtime folder `runtime`: it
 // runs, loaded or loading.
 bool ConverterServiceRuns(const std::filesystem::path& runtime);
-
-// Waits until `condition` holds, with a bound that only guards against
-// hanging; false when it never did.
-bool WaitUntil(const std::function<bool()>& condition);
 
 }  // namespace testsupport

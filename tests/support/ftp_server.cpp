@@ -2,24 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
-extern char** environ;
+#include "support/wait.h"
 
 namespace testsupport {
 namespace {
 
-constexpr int kStartTimeoutMs = 60000;
 constexpr auto kStopGrace = std::chrono::seconds(5);
 
 std::vector<std::string> ServerArguments(const std::filesystem::path& root,
@@ -71,35 +62,6 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
     return args;
 }
 
-// Reads the first line the server prints (its port); empty on time-out or end.
-std::string ReadFirstLine(int fd)
-{
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
-    while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return {};
-        }
-        pollfd pfd{fd, POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return {};
-        }
-        char buffer[64];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) {
-            return {};
-        }
-        line.append(buffer, static_cast<std::size_t>(got));
-    }
-    return line.substr(0, line.find('\n'));
-}
-
 }  // namespace
 
 FtpServer::FtpServer(const std::filesystem::path& root, FtpServerOptions options)
@@ -108,42 +70,22 @@ FtpServer::FtpServer(const std::filesystem::path& root, FtpServerOptions options
     const std::string commandLog = m_work / "commands.log";
     std::ofstream(commandLog).flush();  // exists even before the first session
 
-    std::vector<std::string> args = ServerArguments(m_root, m_options, commandLog);
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "cannot create a pipe for the FTP server";
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    const int spawned = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (spawned != 0) {
-        m_pid = -1;
-        close(pipeFds[0]);
-        ADD_FAILURE() << "cannot start " << args[0] << " " << args[1] << ": " << std::strerror(spawned);
-        return;
-    }
-
-    const std::string portLine = ReadFirstLine(pipeFds[0]);
-    close(pipeFds[0]);
+    // The server's first line is its port.
+    const std::filesystem::path portFile = m_work.path() / "port";
+    m_process = std::make_unique<ChildProcess>(ServerArguments(m_root, m_options, commandLog),
+                                               ChildOptions{.stdoutFile = portFile});
+    std::string portLine;
+    WaitUntil([&] {
+        std::ifstream in(portFile);
+        return (std::getline(in, portLine) && !in.eof()) || !m_process->Running();
+    });
     try {
         m_port = std::stoi(portLine);
     } catch (const std::exception&) {
         m_port = 0;
     }
     if (m_port <= 0) {
-        ADD_FAILURE() << "the FTP server did not report a port within " << kStartTimeoutMs
-                      << " ms (first line: \"" << portLine << "\")";
+        ADD_FAILURE() << "the FTP server did not report a port (first line: \"" << portLine << "\")";
         stop();
     }
 }
@@ -152,21 +94,10 @@ FtpServer::~FtpServer() { stop(); }
 
 void FtpServer::stop()
 {
-    if (m_pid <= 0) {
-        return;
+    if (m_process) {
+        m_process->Stop(kStopGrace);
+        m_process.reset();
     }
-    kill(m_pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
-    int status = 0;
-    while (waitpid(m_pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_pid = -1;
 }
 
 std::string FtpServer::hostPort() const { return "127.0.0.1:" + std::to_string(m_port); }

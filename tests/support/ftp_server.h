@@ -18,11 +18,12 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -93,7 +94,7 @@ private:
     std::filesystem::path m_root;
     FtpServerOptions m_options;
     TempDir m_work;
-    pid_t m_pid = -1;
+    std::unique_ptr<ChildProcess> m_process;
     int m_port = 0;
 };
 

@@ -34,23 +34,6 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ec);
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name)
-{
-    if (const char* old = std::getenv(name)) {
-        m_old = old;
-    }
-    setenv(name, value.c_str(), 1);
-}
-
-ScopedEnv::~ScopedEnv()
-{
-    if (m_old) {
-        setenv(m_name.c_str(), m_old->c_str(), 1);
-    } else {
-        unsetenv(m_name.c_str());
-    }
-}
-
 std::string ReadFileBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);

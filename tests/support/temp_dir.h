@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 
 namespace testsupport {
@@ -20,20 +19,6 @@ public:
 
 private:
     std::filesystem::path m_path;
-};
-
-// Sets an environment variable for one scope and restores what was there
-// (including its absence) when the scope ends.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
 };
 
 // Whole-file helpers; they fail the current test when the file cannot be used.

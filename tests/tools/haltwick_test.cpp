@@ -8,18 +8,21 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "run_program.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 using testsupport::BuiltProgram;
+using testsupport::ChildProcess;
 using testsupport::ProgramRun;
 using testsupport::RunProgram;
 using testsupport::TempDir;
+using testsupport::WaitUntil;
 using testsupport::WriteFileBytes;
 
 namespace {
@@ -39,27 +42,11 @@ std::string KernelName(pid_t pid)
     return name;
 }
 
-bool WaitFor(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 6000 && !condition(); ++i) {  // a minute at most: a loaded machine starts shells slowly
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
-
 // Processes this test starts; whatever is still running at the end is killed.
 class HaltwickTest : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        for (pid_t pid : m_children) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-
     // Starts a copy of `sleep` under `name`, or a script of that name.
-    pid_t StartNamed(const std::string& name, bool ignoreTerm = false, bool script = false)
+    ChildProcess& StartNamed(const std::string& name, bool ignoreTerm = false, bool script = false)
     {
         const std::string path = m_dir / name;
         if (script) {
@@ -68,38 +55,35 @@ protected:
         } else {
             std::filesystem::copy_file("/bin/sleep", path);
         }
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (ignoreTerm) {
-                signal(SIGTERM, SIG_IGN);
-            }
-            execl(path.c_str(), path.c_str(), "60", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        m_children.push_back(pid);
-        EXPECT_TRUE(WaitFor([&] { return KernelName(pid) == name; })) << name << " did not start";
-        return pid;
+        // An ignored signal stays ignored across exec.
+        const std::vector<std::string> argv =
+            ignoreTerm ? std::vector<std::string>{"/bin/sh", "-c", "trap '' TERM; exec \"$0\" 60", path}
+                       : std::vector<std::string>{path, "60"};
+        auto& child = *m_children.emplace_back(std::make_unique<ChildProcess>(argv));
+        EXPECT_TRUE(WaitUntil([&] { return KernelName(child.pid()) == name; })) << name << " did not start";
+        return child;
     }
 
     // The signal that ended the child, 0 while it still runs.
-    int EndedBy(pid_t pid)
+    static int EndedBy(ChildProcess& child)
     {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) != pid) {
+        if (child.Running()) {
             return 0;
         }
-        std::erase(m_children, pid);
-        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+        return child.EndSignal() != 0 ? child.EndSignal() : -1;
     }
 
     ProgramRun Haltwick(const std::vector<std::string>& args,
                         const std::vector<std::pair<std::string, std::string>>& env = {})
     {
-        return RunProgram(BuiltProgram("Haltwick"), args, m_dir.path(), env);
+        std::vector<std::string> argv{BuiltProgram("Haltwick")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        // In the test's own session: the programs it starts must leave it.
+        return RunProgram(argv, {.workDir = m_dir.path(), .env = env, .ownSession = false});
     }
 
     TempDir m_dir;
-    std::vector<pid_t> m_children;
+    std::vector<std::unique_ptr<ChildProcess>> m_children;
 };
 
 TEST_F(HaltwickTest, KillEndsOnlyTheNamedProgramWithOrWithoutExe)
@@ -107,8 +91,8 @@ TEST_F(HaltwickTest, KillEndsOnlyTheNamedProgramWithOrWithoutExe)
     for (const char* suffix : {".exe", ""}) {
         const std::string target = UniqueName("hwk");
         const std::string bystander = UniqueName("hwb");
-        const pid_t victim = StartNamed(target);
-        const pid_t other = StartNamed(bystander);
+        ChildProcess& victim = StartNamed(target);
+        ChildProcess& other = StartNamed(bystander);
         const ProgramRun run = Haltwick({"-k", target + suffix});
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(EndedBy(victim), SIGTERM) << "-k " << target << suffix << " must have ended it, by SIGTERM";
@@ -119,7 +103,7 @@ TEST_F(HaltwickTest, KillEndsOnlyTheNamedProgramWithOrWithoutExe)
 TEST_F(HaltwickTest, KillFallsBackToSigkillWhenTerminationIsIgnored)
 {
     const std::string name = UniqueName("hwi");
-    const pid_t stubborn = StartNamed(name, true);
+    ChildProcess& stubborn = StartNamed(name, true);
     const ProgramRun run = Haltwick({"-k", name + ".exe"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(EndedBy(stubborn), SIGKILL);
@@ -128,7 +112,7 @@ TEST_F(HaltwickTest, KillFallsBackToSigkillWhenTerminationIsIgnored)
 TEST_F(HaltwickTest, KillFindsAScriptByItsName)
 {
     const std::string name = UniqueName("hws");
-    const pid_t script = StartNamed(name, false, true);
+    ChildProcess& script = StartNamed(name, false, true);
     EXPECT_EQ(Haltwick({"-k", name + ".exe"}).exitCode, 0);
     EXPECT_EQ(EndedBy(script), SIGTERM);
 }
@@ -186,7 +170,7 @@ TEST_F(HaltwickTest, StartRunsTheProgramDetachedWithItsArguments)
         const ProgramRun run = Haltwick({"-s", name + ".exe", "-nonupdate", "two words"},
                                         {{"PATH", onPath.path().string() + ":/usr/bin:/bin"}});
         ASSERT_EQ(run.exitCode, 0) << c.what << ": " << run.err;
-        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(report); })) << c.what << ": never ran";
+        ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(report); })) << c.what << ": never ran";
 
         const std::vector<std::string> lines = ReadLines(report);
         ASSERT_EQ(lines.size(), 6U) << c.what;

@@ -6,7 +6,7 @@
 
 #include "platform/codepage.h"
 #include "platform/ini.h"
-#include "run_program.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "transfer/descramble.h"
 

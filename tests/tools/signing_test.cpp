@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "run_program.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "updater/install/minisign.h"
 
