@@ -1,8 +1,4 @@
-<<<<<<<< HEAD:tests/support/script_tools.cpp
 #include "support/script_tools.h"
-========
-#include "updater/workflow/update/script_tools.h"
->>>>>>>> r14-harness:tests/updater/workflow/update/script_tools.cpp
 
 #include <chrono>
 #include <fstream>
