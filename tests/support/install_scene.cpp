@@ -21,8 +21,7 @@ InstallScene::InstallScene(const InstallSceneOptions& options) : m_options(optio
 
     m_oldCwd = std::filesystem::current_path();
     std::filesystem::current_path(WorkDir());
-    const char* path = std::getenv("PATH");
-    m_path.emplace("PATH", Bin().string() + ":" + (path != nullptr ? path : ""));
+    m_path.emplace("PATH", PathWithFirst(Bin()));
 }
 
 InstallScene::~InstallScene()

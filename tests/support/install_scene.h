@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/ftp_server.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {

@@ -88,10 +88,10 @@ JournalActions InstallationJournalActions()
 {
     JournalActions actions;
     actions.keepCopy = [](const platform::Path& path, const platform::Path& copy, std::string* error) {
-        return KeepDatabaseFiles(platform::PathUtf8(path), platform::PathUtf8(copy), error);
+        return KeepDatabaseFiles(path, copy, error);
     };
     actions.restoreCopy = [](const platform::Path& copy, const platform::Path& path) {
-        return RestoreDatabaseFiles(platform::PathUtf8(copy), platform::PathUtf8(path), nullptr);
+        return RestoreDatabaseFiles(copy, path, nullptr);
     };
     actions.removeCopied = [](const platform::Path& path) {
         // The database the patch created, with whatever SQLite made beside it.
@@ -334,6 +334,6 @@ void CUpdateSession::RemoveWorkDirectories()
 {
     // Only empty ones go; the rest stay as they are.
     for (const char16_t* name : kWorkDirectories) {
-        platform::RemoveDirectoryW(name);
+        platform::RemoveDirectoryW(platform::ToPath(name));
     }
 }
