@@ -7,12 +7,18 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// The system's own message types and ranges; its header also renames
+// PostMessage below, the same way in every file that includes this one.
+#include <windows.h>
+#else
 using UINT = std::uint32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
+#endif
 
 class CWindowHandle {
 public:
@@ -22,10 +28,10 @@ public:
     virtual bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
-// A null HWND means "no window": posting to it does nothing.
-using HWND = CWindowHandle*;
+// A null HWINDOW means "no window": posting to it does nothing.
+using HWINDOW = CWindowHandle*;
 
-inline bool PostMessageTo(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+inline bool PostMessageTo(HWINDOW hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return hWnd != nullptr && hWnd->PostMessage(message, wParam, lParam);
 }

@@ -49,5 +49,5 @@ public:
 
     // The handle that posted messages (download progress) are sent to; it stays
     // valid, and posting to it harmless, for the rest of the process.
-    virtual HWND GetSafeHwnd() = 0;
+    virtual HWINDOW GetSafeHwnd() = 0;
 };

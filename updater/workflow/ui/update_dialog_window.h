@@ -38,7 +38,7 @@ public:
     void SetProgressPos(int pos) override;
     void MessageBox(const CString& text, const CString& caption) override;
     void EndDialog(int result) override;
-    HWND GetSafeHwnd() override { return m_pQueue; }
+    HWINDOW GetSafeHwnd() override { return m_pQueue; }
 
 private:
     void CreateControls();
