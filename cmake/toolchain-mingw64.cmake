@@ -37,10 +37,11 @@ set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 set(PKG_CONFIG_ARGN --static CACHE STRING "")
 
-# Programs that do not need a DLL of the compiler beside them.
+# Programs and modules that need no DLL beside them (the compiler's runtime,
+# zlib: mingw's zlib also comes as a DLL).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # FindwxWidgets asks wx-config, and must ask the prefix's, not the system's.
 set(wxWidgets_CONFIG_EXECUTABLE ${MORVEX_WINDEPS}/bin/wx-config CACHE FILEPATH "")
