@@ -167,6 +167,13 @@ build_sodium() {
 build_curl() {
   fetch curl "$CURL_VERSION" curl-7.88.1
   local d=$SRC/curl-7.88.1
+  # The last patches of Debian's series rename the library for its GnuTLS and
+  # NSS flavours; the plain library is built without them.
+  if [ ! -f "$d/.flavour-patches-reverted" ]; then
+    (cd "$d" && for p in 99_nss.patch 90_gnutls.patch; do
+       patch -R -p1 -s <"debian/patches/$p"; done)
+    touch "$d/.flavour-patches-reverted"
+  fi
   (cd "$d" && autoreconf -fi >/dev/null 2>&1)
   rm -rf "$d/build-win" && mkdir -p "$d/build-win"
   # FTP over the system's TLS; everything else the updater does not use is off.
@@ -223,7 +230,7 @@ build_gtest() {
   cmake -S /usr/src/googletest -B "$SRC/googletest-build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw64.cmake" \
     -DMORVEX_WINDEPS="$WINDEPS" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$WINDEPS" -DBUILD_SHARED_LIBS=OFF -DINSTALL_GTEST=ON >/dev/null
+    -DCMAKE_INSTALL_PREFIX="$WINDEPS" -DBUILD_SHARED_LIBS=OFF -DINSTALL_GTEST=ON -DBUILD_GMOCK=OFF >/dev/null
   nice -n 10 cmake --build "$SRC/googletest-build" -j"$JOBS" >/dev/null
   cmake --install "$SRC/googletest-build" >/dev/null
 }
