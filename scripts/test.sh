@@ -3,7 +3,8 @@
 #  1. the whole suite as built for use;
 #  2. the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer;
 #  3. the threaded tests under ThreadSanitizer (scripts/tsan.sh);
-#  4. each fuzz target for a bounded time (scripts/fuzz.sh, FUZZ_SECONDS each).
+#  4. each fuzz target for a bounded time (scripts/fuzz.sh, FUZZ_SECONDS each);
+#  5. the Windows build of the updater, its suites under Wine (scripts/windows-test.sh).
 # Tests that need a display get a private X server (Xvfb).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,3 +26,7 @@ echo "== threaded tests under the thread sanitizer"
 bash scripts/tsan.sh
 echo "== fuzz targets, ${FUZZ_SECONDS:-60} s each"
 bash scripts/fuzz.sh
+echo "== Windows build, suites under Wine"
+windows_start=$SECONDS
+bash scripts/windows-test.sh
+echo "== Windows stage took $((SECONDS - windows_start)) s"

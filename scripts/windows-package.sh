@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Makes the zip of the Windows programs for a product team: MorvexUpdate.exe,
+# its window module MorvexUpdateUi.dll, Haltwick.exe and a README, from the
+# "windows" build (scripts/windows-test.sh, or `cmake --preset windows` and a
+# build). Usage: scripts/windows-package.sh [build folder] [output folder]
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:-$ROOT/build-windows}" && pwd)
+OUT=${2:-$BUILD/packages}
+STRIP=x86_64-w64-mingw32-strip
+
+version=$(sed -n 's/^project(Morvex .*VERSION \([0-9.]*\)).*/\1/p' "$ROOT/CMakeLists.txt")
+[ -n "$version" ] || { echo "windows-package: no project version in CMakeLists.txt" >&2; exit 1; }
+name=morvex-update-$version-windows-x64
+
+files=(MorvexUpdate.exe MorvexUpdateUi.dll Haltwick.exe)
+for f in "${files[@]}"; do
+  if [ ! -f "$BUILD/bin/$f" ]; then
+    echo "windows-package: $BUILD/bin/$f is missing; build the windows preset first" >&2
+    exit 1
+  fi
+done
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$stage/$name" "$OUT"
+for f in "${files[@]}"; do
+  # Shipped without the debug information the test build carries.
+  $STRIP --strip-debug -o "$stage/$name/$f" "$BUILD/bin/$f"
+done
+sed "s/@MORVEX_VERSION@/$version/g" "$ROOT/cmake/package/windows-readme.txt.in" \
+  | sed 's/$/\r/' >"$stage/$name/README.txt"
+
+rm -f "$OUT/$name.zip"
+# Fixed times and order, so that the same build gives the same zip.
+find "$stage/$name" -exec touch -d "2020-01-01 00:00:00 UTC" {} +
+(cd "$stage" && TZ=UTC find "$name" -print | LC_ALL=C sort | zip -q -X -@ "$OUT/$name.zip")
+echo "$OUT/$name.zip"
