@@ -8,13 +8,14 @@
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "support/system.h"
 
 namespace testsupport {
 
 TempDir::TempDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "morvex-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    if (!system::MakeUniqueDirectory(pattern)) {
         ADD_FAILURE() << "cannot create a temporary folder from " << pattern;
     }
     m_path = pattern;
@@ -39,15 +40,15 @@ ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name)
     if (const char* old = std::getenv(name)) {
         m_old = old;
     }
-    setenv(name, value.c_str(), 1);
+    system::SetEnvironment(name, value);
 }
 
 ScopedEnv::~ScopedEnv()
 {
     if (m_old) {
-        setenv(m_name.c_str(), m_old->c_str(), 1);
+        system::SetEnvironment(m_name, *m_old);
     } else {
-        unsetenv(m_name.c_str());
+        system::RemoveFromEnvironment(m_name);
     }
 }
 
