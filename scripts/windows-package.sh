@@ -13,13 +13,19 @@ version=$(sed -n 's/^project(Morvex .*VERSION \([0-9.]*\)).*/\1/p' "$ROOT/CMakeL
 [ -n "$version" ] || { echo "windows-package: no project version in CMakeLists.txt" >&2; exit 1; }
 name=morvex-update-$version-windows-x64
 
-files=(MorvexUpdate.exe MorvexUpdateUi.dll Haltwick.exe)
+files=(MorvexUpdate.exe MorvexUpdateUi.dll)
 for f in "${files[@]}"; do
   if [ ! -f "$BUILD/bin/$f" ]; then
     echo "windows-package: $BUILD/bin/$f is missing; build the windows preset first" >&2
     exit 1
   fi
 done
+# Haltwick.exe is built where the tree has its Windows source.
+if [ -f "$BUILD/bin/Haltwick.exe" ]; then
+  files+=(Haltwick.exe)
+else
+  echo "windows-package: no Haltwick.exe in this build; the zip goes without it" >&2
+fi
 
 # A product team copies these files and nothing else: every DLL they import
 # must be Windows' own or one of them. (A compiler runtime or zlib DLL slipping
