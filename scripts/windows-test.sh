@@ -129,5 +129,9 @@ cmake -S . -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEX_BUIL
 nice cmake --build "$NATIVE" -j2 --target wine_compare_tests
 ctest --test-dir "$NATIVE" -L wine --output-on-failure --timeout 600 || rc=$?
 log "comparison with the system in $((SECONDS - compare_start)) s"
+
+# The zip a product team takes, with its check that the programs need no DLL
+# that Windows does not bring.
+bash scripts/windows-package.sh "$BUILD" || rc=1
 log "Windows stage wall time: $((SECONDS - stage_start)) s"
 exit $rc
