@@ -5,6 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#ifdef _WIN32
+// The system's header turns DeleteFile and RemoveDirectory into macros; it is
+// taken in here so that every file sees the members under the same names.
+#include <windows.h>
+#endif
+
 namespace platform {
 
 // Keeps the FTP library's process-wide state alive while it exists. Transfers

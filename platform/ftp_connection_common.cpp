@@ -1,6 +1,10 @@
 #include "platform/ftp_connection.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <poll.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -39,7 +43,11 @@ bool WaitForSocket(curl_socket_t socket, short events, Clock::time_point deadlin
             timeoutMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 60 * 60 * 1000));
         }
         pollfd pfd{socket, events, 0};
+#ifdef _WIN32
+        const int ready = ::WSAPoll(&pfd, 1, timeoutMs);
+#else
         const int ready = ::poll(&pfd, 1, timeoutMs);
+#endif
         if (ready > 0) {
             return true;
         }
