@@ -221,7 +221,12 @@ build_wx() {
        --without-liblzma --without-opengl --with-expat=no --disable-xml \
        --disable-webview --disable-mediactrl --disable-stc --disable-richtext \
        --disable-aui --disable-ribbon --disable-propgrid --disable-xrc --disable-html \
-       --disable-svg --with-regex=no --disable-debug_info >/dev/null \
+       --disable-svg --with-regex=no --disable-debug_info \
+       --disable-sockets --disable-webrequest --disable-debugreport --disable-fswatcher \
+       --disable-grid --disable-dataviewctrl --disable-treelist --disable-docview --disable-mdi \
+       --disable-printarch --disable-calendar --disable-datepick --disable-timepick \
+       --disable-wizarddlg --disable-animatectrl --disable-notifmsg --disable-taskbaricon \
+       --disable-taskbarbutton --disable-joystick --disable-sound --disable-uiactionsim >/dev/null \
      && nice -n 10 make -j"$JOBS" >/dev/null && make install >/dev/null)
 }
 
