@@ -56,6 +56,10 @@ fi
 # A private prefix, made afresh for each run so that nothing of an earlier run
 # (registry, files in its temporary folder) can change a result.
 export WINEPREFIX=$BUILD/wine-prefix
+# A server left by an interrupted run would otherwise stay forever (-p).
+if [ -d "$WINEPREFIX" ]; then
+  "${as_wine[@]}" "$WINE_BIN/wineserver" -k 2>/dev/null || true
+fi
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 [ -z "${MORVEX_WINE_USER:-}" ] || chown -R "$WINE_USER" "$BUILD"
