@@ -216,9 +216,10 @@ build_wx() {
   rm -rf "$d/build-win" && mkdir -p "$d/build-win"
   # The msw port with the prefix's png and the toolchain's zlib; the parts the
   # updater's window does not use are off, which halves the build.
-  (cd "$d/build-win" && ../configure "${CONFIGURE[@]}" --with-msw \
+  # (Its configure refuses options it does not know, such as --enable-static.)
+  (cd "$d/build-win" && ../configure --host=$HOST --prefix="$WINDEPS" --disable-shared --with-msw \
        --with-libpng=sys --with-zlib=sys --without-libjpeg --without-libtiff \
-       --without-liblzma --without-opengl --with-expat=no --disable-xml \
+       --without-liblzma --without-opengl --with-expat=no \
        --disable-webview --disable-mediactrl --disable-stc --disable-richtext \
        --disable-aui --disable-ribbon --disable-propgrid --disable-xrc --disable-html \
        --disable-svg --with-regex=no --disable-debug_info \
