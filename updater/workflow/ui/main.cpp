@@ -26,8 +26,11 @@ int main(int, char** argv)
 {
     // A write past the process's file-size limit then fails like a full disk
     // does, and the update rolls back and says so, instead of the signal
-    // ending the process halfway through the installation.
+    // ending the process halfway through the installation. (Systems without
+    // such a signal fail the write anyway.)
+#ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     auto dlg = std::make_unique<CMyUpdateDlg>(g_FtpTransfer);
     // The check runs before any window exists, so that the run that finds no
     // update (nearly every run) needs no display and loads no toolkit.
