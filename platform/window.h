@@ -22,6 +22,10 @@ using LPARAM = std::intptr_t;
 
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
+
+// Results of a modal dialog.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
 #endif
 
 class CWindowHandle {
