@@ -125,7 +125,7 @@ log "tests in $((SECONDS - test_start)) s"
 native_start=$SECONDS
 NATIVE=$BUILD/native
 cmake -S . -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEX_BUILD_GUI=OFF \
-  -DMORVEX_BUILD_BENCH=OFF -DMORVEX_BUILD_VIEWER=OFF "${launcher[@]}" \
+  -DMORVEX_BUILD_BENCH=OFF "${launcher[@]}" \
   -DMORVEX_WINDOWS_BIN="$BUILD/bin" >/dev/null
 nice cmake --build "$NATIVE" -j2 --target wine_compare_tests
 ctest --test-dir "$NATIVE" -L wine --output-on-failure --timeout 900 || rc=$?
