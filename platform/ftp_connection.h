@@ -6,9 +6,11 @@
 #include <string>
 
 #ifdef _WIN32
-// The system's header turns DeleteFile and RemoveDirectory into macros; it is
-// taken in here so that every file sees the members under the same names.
+// The system's header makes DeleteFile and RemoveDirectory macros, which would
+// rename the members below in some files only: the macros go (see window.h).
 #include <windows.h>
+#undef DeleteFile
+#undef RemoveDirectory
 #endif
 
 namespace platform {

@@ -9,9 +9,9 @@ namespace platform {
 // how the programs write paths already; only "/" needs turning.
 Path ToPath(const CString& text)
 {
-    // Unpaired surrogates are passed through to the wide form unchanged on
-    // Windows; the file system accepts them, so no replacement is needed.
-    return Path(win::NativeWide(text));
+    // Through UTF-8 and back: unpaired surrogates become U+FFFD, as on POSIX,
+    // so a path names the same file on both systems.
+    return Path(win::NativeWide(Utf8ToUtf16(Utf16ToUtf8(text))));
 }
 
 CString PathText(const Path& path) { return win::FromWide(path.native()); }

@@ -8,9 +8,13 @@
 #include <cstdint>
 
 #ifdef _WIN32
-// The system's own message types and ranges; its header also renames
-// PostMessage below, the same way in every file that includes this one.
+// The system's own message types and ranges. Its header makes PostMessage a
+// macro for PostMessageW, which would rename the member below in some files
+// and not in others (whichever include the header after this one see no new
+// definition, the header being guarded): the macro goes, and the system's call
+// is PostMessageW by its own name.
 #include <windows.h>
+#undef PostMessage
 #else
 using UINT = std::uint32_t;
 using WPARAM = std::uintptr_t;
@@ -18,6 +22,10 @@ using LPARAM = std::intptr_t;
 
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
+
+// Results of a modal dialog.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
 #endif
 
 class CWindowHandle {

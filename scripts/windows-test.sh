@@ -122,17 +122,18 @@ rc=0
 ctest --test-dir "$BUILD" --output-on-failure -j 2 --timeout 600 "$@" || rc=$?
 log "tests in $((SECONDS - test_start)) s"
 
-# The POSIX platform layer against the system it stands in for: a native build
-# of the comparison test asks the same INI and code page questions of the POSIX
-# layer and of platform_oracle.exe under Wine (tests/wine_compare).
-compare_start=$SECONDS
-NATIVE=$BUILD/native-compare
+# Tests driven from Linux (tests/wine_compare, tests/wine_e2e): a native build
+# asks the same INI and code page questions of the POSIX layer and of
+# platform_oracle.exe under Wine, and runs MorvexUpdate.exe in the Linux
+# suites' update scene (FTP server on 127.0.0.1).
+native_start=$SECONDS
+NATIVE=$BUILD/native
 cmake -S . -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEX_BUILD_GUI=OFF \
-  -DMORVEX_BUILD_BENCH=OFF -DMORVEX_BUILD_VIEWER=OFF "${launcher[@]}" \
-  -DMORVEX_WINE_ORACLE="$BUILD/bin/platform_oracle.exe" >/dev/null
+  -DMORVEX_BUILD_BENCH=OFF "${launcher[@]}" \
+  -DMORVEX_WINDOWS_BIN="$BUILD/bin" >/dev/null
 nice cmake --build "$NATIVE" -j2 --target wine_compare_tests
-ctest --test-dir "$NATIVE" -L wine --output-on-failure --timeout 600 || rc=$?
-log "comparison with the system in $((SECONDS - compare_start)) s"
+ctest --test-dir "$NATIVE" -L wine --output-on-failure --timeout 900 || rc=$?
+log "tests driven from Linux in $((SECONDS - native_start)) s"
 
 # The zip a product team takes, with its check that the programs need no DLL
 # that Windows does not bring.

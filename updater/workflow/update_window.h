@@ -19,9 +19,7 @@ constexpr int IDC_PROGRESS = 1003;
 constexpr int IDC_STATIC_STATUS = 1004;
 constexpr int IDC_STATIC_WELCOME = 1006;
 
-// Results of the modal dialog.
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
+// The modal dialog ends with IDOK or IDCANCEL (platform/window.h).
 
 class CUpdateWindow {
 public:

@@ -1,0 +1,80 @@
+// The Windows updater under Wine, driven from Linux: the scene (FTP server on
+// 127.0.0.1, installed manifest, published update) is the Linux suites' own,
+// and MorvexUpdate.exe runs in its installation folder as a product would
+// start it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "updater_e2e/program_run.h"
+#include "workflow_update/update_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string WinePath(const fs::path& path)
+{
+    std::string text = "Z:" + path.string();
+    for (char& c : text) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return text;
+}
+
+// The Wine user (another account when the tests run as root) must reach the
+// scene: the installation folder is written by the updater.
+void OpenToWine(const fs::path& root)
+{
+    fs::permissions(root, fs::perms::all);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all : fs::perms::all & ~fs::perms::others_exec
+                                                                                  & ~fs::perms::group_exec);
+    }
+}
+
+bool WaitForFile(const fs::path& path, std::chrono::seconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!fs::exists(path)) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+TEST(WindowsUpdater, WithNoUpdateItSignalsTheWaitingProduct)
+{
+    UpdateSceneOptions options;
+    options.offeredVersion = options.installedVersion;
+    UpdateScene scene(options);
+    for (const char* file : {"MorvexUpdate.exe", "MorvexUpdateUi.dll"}) {
+        fs::copy_file(fs::path(MORVEX_WINDOWS_BIN) / file, scene.Install() / file);
+    }
+    const fs::path root = scene.Install().parent_path();
+    OpenToWine(root);
+    const fs::path ready = root / "ready.txt";
+
+    // The event's name is the real one; the Wine prefix is private to this
+    // run, so no other run on the machine shares it.
+    ProgramRun product(MORVEX_WINE_RUN,
+                       {MORVEX_WINDOWS_BIN "/event_waiter.exe", "MORVEX_UPDATE_COMPLETE", WinePath(ready), "300"},
+                       false, root / "waiter-stderr.txt");
+    ASSERT_TRUE(WaitForFile(ready, std::chrono::seconds(300))) << "the product's stand-in never made the event";
+
+    ProgramRun updater(MORVEX_WINE_RUN, {WinePath(scene.Install() / "MorvexUpdate.exe")}, true,
+                       root / "updater-stderr.txt");
+    EXPECT_EQ(updater.WaitForExit(300), 0) << testsupport::ReadFileBytes(root / "updater-stderr.txt");
+    EXPECT_EQ(product.WaitForExit(300), 0) << "the product's wait ends with the updater's signal";
+    EXPECT_FALSE(fs::exists(scene.Install() / "newversion.ini"));
+    EXPECT_EQ(scene.InstalledVersion(), options.installedVersion);
+}
+
+}  // namespace
