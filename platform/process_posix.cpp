@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/codepage.h"
@@ -166,6 +167,8 @@ bool ShellExecuteOpen(const CString& file, const CString& parameters, const CStr
     }
     return StartDetached(path, SplitCommandLine(parameters));
 }
+
+void IgnoreFileSizeLimitSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 bool OpenDocument(const CString& path)
 {

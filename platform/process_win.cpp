@@ -141,6 +141,8 @@ bool ShellExecuteOpen(const CString& file, const CString& parameters, const CStr
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+void IgnoreFileSizeLimitSignal() {}
+
 bool OpenDocument(const CString& path)
 {
     // Release notes are shown by Notepad, with the name as given: a relative

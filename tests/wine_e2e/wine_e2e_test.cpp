@@ -50,16 +50,25 @@ bool WaitForFile(const fs::path& path, std::chrono::seconds limit)
     return true;
 }
 
+// The scene opened to the Wine user, with the Windows programs in its
+// installation folder (the window module only when asked for).
+fs::path PrepareInstall(UpdateScene& scene, bool withModule)
+{
+    fs::copy_file(fs::path(MORVEX_WINDOWS_BIN) / "MorvexUpdate.exe", scene.Install() / "MorvexUpdate.exe");
+    if (withModule) {
+        fs::copy_file(fs::path(MORVEX_WINDOWS_BIN) / "MorvexUpdateUi.dll", scene.Install() / "MorvexUpdateUi.dll");
+    }
+    const fs::path root = scene.Install().parent_path();
+    OpenToWine(root);
+    return root;
+}
+
 TEST(WindowsUpdater, WithNoUpdateItSignalsTheWaitingProduct)
 {
     UpdateSceneOptions options;
     options.offeredVersion = options.installedVersion;
     UpdateScene scene(options);
-    for (const char* file : {"MorvexUpdate.exe", "MorvexUpdateUi.dll"}) {
-        fs::copy_file(fs::path(MORVEX_WINDOWS_BIN) / file, scene.Install() / file);
-    }
-    const fs::path root = scene.Install().parent_path();
-    OpenToWine(root);
+    const fs::path root = PrepareInstall(scene, true);
     const fs::path ready = root / "ready.txt";
 
     // The event's name is the real one; the Wine prefix is private to this
@@ -75,6 +84,26 @@ TEST(WindowsUpdater, WithNoUpdateItSignalsTheWaitingProduct)
     EXPECT_EQ(product.WaitForExit(300), 0) << "the product's wait ends with the updater's signal";
     EXPECT_FALSE(fs::exists(scene.Install() / "newversion.ini"));
     EXPECT_EQ(scene.InstalledVersion(), options.installedVersion);
+}
+
+// The same start with an update on offer: the manifest came over FTP and was
+// compared, and without its window module the updater changes nothing. (A run
+// that could not reach the server would look like the one above.)
+TEST(WindowsUpdater, AnUpdateDueWithoutItsWindowModuleIsLeftForLater)
+{
+    UpdateScene scene;
+    const fs::path root = PrepareInstall(scene, false);
+    const std::string manifest = testsupport::ReadFileBytes(scene.Install() / "version.ini");
+
+    ProgramRun updater(MORVEX_WINE_RUN, {WinePath(scene.Install() / "MorvexUpdate.exe")}, true,
+                       root / "updater-stderr.txt");
+    EXPECT_EQ(updater.WaitForExit(300), 1);
+    EXPECT_NE(testsupport::ReadFileBytes(root / "updater-stderr.txt").find("the window module cannot be loaded"),
+              std::string::npos)
+        << testsupport::ReadFileBytes(root / "updater-stderr.txt");
+    EXPECT_EQ(testsupport::ReadFileBytes(scene.Install() / "version.ini"), manifest);
+    EXPECT_FALSE(fs::exists(scene.Install() / "newversion.ini"));
+    EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
 }
 
 }  // namespace
