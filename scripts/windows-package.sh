@@ -38,7 +38,8 @@ for f in "${files[@]}"; do
       kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|ole32.dll|oleaut32.dll|\
       comctl32.dll|comdlg32.dll|winspool.drv|shlwapi.dll|uuid.dll|uxtheme.dll|version.dll|\
       oleacc.dll|ws2_32.dll|crypt32.dll|bcrypt.dll|secur32.dll|wldap32.dll|iphlpapi.dll|\
-      msvcrt.dll|rpcrt4.dll|winmm.dll|imm32.dll|msimg32.dll|dwmapi.dll|normaliz.dll|\
+      msvcrt.dll|rpcrt4.dll|winmm.dll|imm32.dll|msimg32.dll|dwmapi.dll|normaliz.dll|winhttp.dll|\
+      usp10.dll|mpr.dll|netapi32.dll|userenv.dll|psapi.dll|ntdll.dll|\
       api-ms-win-*) ;;
       *) echo "windows-package: $f imports $dll, which Windows does not bring" >&2; exit 1 ;;
     esac
