@@ -213,22 +213,28 @@ build_png() {
 build_wx() {
   fetch wxwidgets3.2 "$WX_VERSION" wxwidgets3.2-3.2.2+dfsg
   local d=$SRC/wxwidgets3.2-3.2.2+dfsg
-  rm -rf "$d/build-win" && mkdir -p "$d/build-win"
   # The msw port with the prefix's png and the toolchain's zlib; the parts the
   # updater's window does not use are off, which halves the build.
   # (Its configure refuses options it does not know, such as --enable-static.)
-  (cd "$d/build-win" && ../configure --host=$HOST --prefix="$WINDEPS" --disable-shared --with-msw \
-       --with-libpng=sys --with-zlib=sys --without-libjpeg --without-libtiff \
-       --without-liblzma --without-opengl --with-expat=no \
-       --disable-webview --disable-mediactrl --disable-stc --disable-richtext \
-       --disable-aui --disable-ribbon --disable-propgrid --disable-xrc --disable-html \
-       --disable-svg --with-regex=no --disable-debug_info \
-       --disable-sockets --disable-webrequest --disable-debugreport --disable-fswatcher \
-       --disable-grid --disable-dataviewctrl --disable-treelist --disable-docview --disable-mdi \
-       --disable-printarch --disable-calendar --disable-datepick --disable-timepick \
-       --disable-wizarddlg --disable-animatectrl --disable-notifmsg --disable-taskbaricon \
-       --disable-taskbarbutton --disable-joystick --disable-sound --disable-uiactionsim >/dev/null \
-     && nice -n 10 make -j"$JOBS" >/dev/null && make install >/dev/null)
+  local options=(--host=$HOST --prefix="$WINDEPS" --disable-shared --with-msw
+       --with-libpng=sys --with-zlib=sys --without-libjpeg --without-libtiff
+       --without-liblzma --without-opengl --with-expat=no
+       --disable-webview --disable-mediactrl --disable-stc --disable-richtext
+       --disable-aui --disable-ribbon --disable-propgrid --disable-xrc --disable-html
+       --disable-svg --with-regex=no --disable-debug_info
+       --disable-sockets --disable-webrequest --disable-debugreport --disable-fswatcher
+       --disable-grid --disable-dataviewctrl --disable-treelist --disable-docview --disable-mdi
+       --disable-printarch --disable-calendar --disable-datepick --disable-timepick
+       --disable-wizarddlg --disable-animatectrl --disable-notifmsg --disable-taskbaricon
+       --disable-taskbarbutton --disable-joystick --disable-sound --disable-uiactionsim)
+  # The longest build here: an interrupted one with the same options goes on
+  # where it stopped instead of starting again.
+  if [ "$(cat "$d/build-win/.configured" 2>/dev/null)" != "${options[*]}" ]; then
+    rm -rf "$d/build-win" && mkdir -p "$d/build-win"
+    (cd "$d/build-win" && ../configure "${options[@]}" >/dev/null)
+    echo "${options[*]}" >"$d/build-win/.configured"
+  fi
+  (cd "$d/build-win" && nice -n 10 make -j"$JOBS" >/dev/null && make install >/dev/null)
 }
 
 build_gtest() {
