@@ -45,9 +45,12 @@ if(TARGET CvGlance)
   file(CREATE_LINK ../${MORVEX_VIEWER_DIR}/CvGlance ${MORVEX_PACKAGE_FILES}/CvGlance SYMBOLIC)
   install(FILES ${MORVEX_PACKAGE_FILES}/CvGlance DESTINATION bin COMPONENT cvglance)
 endif()
-install(TARGETS Docvert_u LIBRARY DESTINATION ${MORVEX_VIEWER_DIR} COMPONENT cvglance)
-# The library starts its resident converter from its own folder.
-install(TARGETS docvert_service RUNTIME DESTINATION ${MORVEX_VIEWER_DIR} COMPONENT cvglance)
+# (Not there when the viewer is left out of the build, MORVEX_BUILD_VIEWER.)
+if(TARGET Docvert_u)
+  install(TARGETS Docvert_u LIBRARY DESTINATION ${MORVEX_VIEWER_DIR} COMPONENT cvglance)
+  # The library starts its resident converter from its own folder.
+  install(TARGETS docvert_service RUNTIME DESTINATION ${MORVEX_VIEWER_DIR} COMPONENT cvglance)
+endif()
 
 install(TARGETS morvex-publish RUNTIME DESTINATION bin COMPONENT morvex-publish)
 install(TARGETS Haltwick RUNTIME DESTINATION bin COMPONENT haltwick)

@@ -5,9 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace platform {
 namespace {
+
+#include "platform/codepage_bestfit.inc"
 
 constexpr char16_t kDefaultChar = u'?';
 constexpr char16_t kReplacementChar = 0xFFFD;
@@ -101,6 +104,22 @@ std::unique_ptr<Tables> BuildTables()
                 }
                 tables->Map(static_cast<std::uint16_t>(lead << 8 | trail), pua++);
             }
+        }
+    }
+    // Every other double-byte code that names no character continues the
+    // private-use range in code order (0xA2AB is U+E766), as the system's
+    // table does: such bytes survive a round trip through UTF-16.
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+            const auto code = static_cast<std::uint16_t>(lead << 8 | trail);
+            if (IsTrailByte(static_cast<unsigned char>(trail)) && tables->decode[code] == 0) {
+                tables->Map(code, pua++);
+            }
+        }
+    }
+    for (const auto& [unit, code] : kBestFit) {
+        if (tables->encode[unit] == 0) {
+            tables->encode[unit] = code;
         }
     }
     return tables;

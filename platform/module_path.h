@@ -6,6 +6,13 @@
 
 namespace platform {
 
+// What this system's program files end in: the Windows programs are "NAME.exe".
+#ifdef _WIN32
+inline constexpr char16_t kProgramSuffix[] = u".exe";
+#else
+inline constexpr char16_t kProgramSuffix[] = u"";
+#endif
+
 // Full path of the running executable; empty when the platform cannot tell it.
 Path ModulePath();
 

@@ -35,6 +35,11 @@ inline bool ShellExecuteOpen(const CString& file, const CString& parameters, con
     return ShellExecuteOpen(file, parameters, ToPath(programDir));  // a folder held as program text
 }
 
+// Makes a write past the process's file-size limit fail like a full disk
+// instead of ending the process (SIGXFSZ). Windows has no such signal: there a
+// write past a limit only fails, and this does nothing.
+void IgnoreFileSizeLimitSignal();
+
 // Opens a document with the desktop's default viewer ("xdg-open"), detached.
 // A relative path is taken relative to the current directory. False when no
 // opener is installed or it cannot be started; whether the viewer then finds

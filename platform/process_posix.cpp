@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/codepage.h"
@@ -14,8 +15,6 @@
 namespace platform {
 
 namespace {
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 bool IsExecutableFile(const Path& path)
 {
@@ -62,33 +61,6 @@ Path JoinPath(const Path& folder, const std::string& name)
 }
 
 }  // namespace
-
-std::vector<std::string> SplitCommandLine(const CString& commandLine)
-{
-    std::vector<std::string> args;
-    std::u16string current;
-    bool inArgument = false;
-    bool quoted = false;
-    for (char16_t c : commandLine) {
-        if (c == u'"') {
-            quoted = !quoted;
-            inArgument = true;
-        } else if (IsBlank(c) && !quoted) {
-            if (inArgument) {
-                args.push_back(Utf16ToUtf8(current));
-                current.clear();
-                inArgument = false;
-            }
-        } else {
-            current.push_back(c);
-            inArgument = true;
-        }
-    }
-    if (inArgument) {
-        args.push_back(Utf16ToUtf8(current));
-    }
-    return args;
-}
 
 Path FindProgram(const std::string& name, const std::vector<Path>& folders)
 {
@@ -192,6 +164,8 @@ bool ShellExecuteOpen(const CString& file, const CString& parameters, const Path
     }
     return StartDetached(path, SplitCommandLine(parameters));
 }
+
+void IgnoreFileSizeLimitSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 bool OpenDocument(const Path& path)
 {

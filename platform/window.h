@@ -7,12 +7,26 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// The system's own message types and ranges. Its header makes PostMessage a
+// macro for PostMessageW, which would rename the member below in some files
+// and not in others (whichever include the header after this one see no new
+// definition, the header being guarded): the macro goes, and the system's call
+// is PostMessageW by its own name.
+#include <windows.h>
+#undef PostMessage
+#else
 using UINT = std::uint32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
+
+// Results of a modal dialog.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+#endif
 
 class CWindowHandle {
 public:
@@ -22,10 +36,10 @@ public:
     virtual bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
-// A null HWND means "no window": posting to it does nothing.
-using HWND = CWindowHandle*;
+// A null HWINDOW means "no window": posting to it does nothing.
+using HWINDOW = CWindowHandle*;
 
-inline bool PostMessageTo(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+inline bool PostMessageTo(HWINDOW hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return hWnd != nullptr && hWnd->PostMessage(message, wParam, lParam);
 }

@@ -107,8 +107,8 @@ void FtpConnection::Close()
 }
 
 bool FtpConnection::MakeDirectory(const std::string& path) { return PathCommand("MKD", path); }
-bool FtpConnection::RemoveDirectory(const std::string& path) { return PathCommand("RMD", path); }
-bool FtpConnection::DeleteFile(const std::string& path) { return PathCommand("DELE", path); }
+bool FtpConnection::RemoveRemoteDirectory(const std::string& path) { return PathCommand("RMD", path); }
+bool FtpConnection::DeleteRemoteFile(const std::string& path) { return PathCommand("DELE", path); }
 
 bool FtpConnection::PathCommand(const char* verb, const std::string& path)
 {

@@ -51,8 +51,8 @@ public:
     // the connection), or when the server refuses or does not answer; a
     // connection that stopped answering is closed.
     bool MakeDirectory(const std::string& path);
-    bool RemoveDirectory(const std::string& path);
-    bool DeleteFile(const std::string& path);
+    bool RemoveRemoteDirectory(const std::string& path);
+    bool DeleteRemoteFile(const std::string& path);
 
     // Sends one command line (without CR LF) and returns the reply code; 0 when
     // there was no complete reply.

@@ -8,7 +8,7 @@ CString g_strFtpPassword;
 CString g_strUploadRoot;
 CString g_strCategoryRoot;
 CString g_strFtpPort;
-HWND g_hProgressWnd = nullptr;
+HWINDOW g_hProgressWnd = nullptr;
 bool g_bFtpTls = false;
 std::string g_strFtpCaFile;
 CDownloadObserver* g_pDownloadObserver = nullptr;

@@ -20,7 +20,7 @@ extern CString g_strFtpPassword;
 extern CString g_strUploadRoot;
 extern CString g_strCategoryRoot;
 extern CString g_strFtpPort;
-extern HWND g_hProgressWnd;
+extern HWINDOW g_hProgressWnd;
 // FTP over explicit TLS for every transfer (AUTH TLS, protected data
 // connections, the server's certificate verified); never clear text then.
 extern bool g_bFtpTls;

@@ -169,7 +169,7 @@ BOOL CFtpTransfer_Curl::RemoveRemoteDir(CString path)
     if (!IsConnected()) {
         return FALSE;
     }
-    return m_hConnect->RemoveDirectory(WideToAnsi(path)) ? TRUE : FALSE;
+    return m_hConnect->RemoveRemoteDirectory(WideToAnsi(path)) ? TRUE : FALSE;
 }
 
 BOOL CFtpTransfer_Curl::DeleteRemoteFile(CString path)
@@ -177,7 +177,7 @@ BOOL CFtpTransfer_Curl::DeleteRemoteFile(CString path)
     if (!IsConnected()) {
         return FALSE;
     }
-    return m_hConnect->DeleteFile(WideToAnsi(path)) ? TRUE : FALSE;
+    return m_hConnect->DeleteRemoteFile(WideToAnsi(path)) ? TRUE : FALSE;
 }
 
 CurlTransferOptions CFtpTransfer_Curl::TransferOptions() const

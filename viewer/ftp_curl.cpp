@@ -2,7 +2,7 @@
 
 #include "transfer/curl_download.h"
 
-HWND g_hDownloadProgressWnd = nullptr;
+HWINDOW g_hDownloadProgressWnd = nullptr;
 
 int OnViewerDownloadProgress(void* /*user*/, double dlTotal, double dlNow, double /*ulTotal*/, double /*ulNow*/)
 {

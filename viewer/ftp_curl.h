@@ -9,7 +9,7 @@
 constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 1;  // 0x0401
 
 // The window that receives WM_DOWNLOAD_PROGRESS; null means nothing is posted.
-extern HWND g_hDownloadProgressWnd;
+extern HWINDOW g_hDownloadProgressWnd;
 
 // libcurl progress callback: posts the percent to g_hDownloadProgressWnd; 0.
 int OnViewerDownloadProgress(void* user, double dlTotal, double dlNow, double ulTotal,

@@ -101,7 +101,7 @@ public:
     void SetProgressPos(int) override {}
     void MessageBox(const CString&, const CString& caption) override { m_succeeded = caption == u"升级成功"; }
     void EndDialog(int) override {}
-    HWND GetSafeHwnd() override { return nullptr; }
+    HWINDOW GetSafeHwnd() override { return nullptr; }
     bool Succeeded() const { return m_succeeded; }
 
 private:

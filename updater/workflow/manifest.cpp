@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/ini.h"
+#include "platform/module_path.h"
 #include "transfer/descramble.h"
 
 CString g_strNewVersion;
@@ -102,9 +103,10 @@ CString RemoteUpdateUrl(const CString& server, std::int32_t productIndex, const 
 
 CString InstallDirFromModulePath(const CString& modulePath)
 {
-    const std::size_t slash = modulePath.rfind(u'/');
+    const std::size_t slash = modulePath.find_last_of(u"/\\");
     const std::size_t nameStart = slash == CString::npos ? 0 : slash + 1;
-    if (std::u16string_view(modulePath).substr(nameStart) != UPDATER_EXECUTABLE_NAME) {
+    const CString ownName = CString(UPDATER_EXECUTABLE_NAME) + platform::kProgramSuffix;
+    if (std::u16string_view(modulePath).substr(nameStart) != ownName) {
         return {};
     }
     return modulePath.substr(0, nameStart);

@@ -8,8 +8,9 @@
 #include "transfer/ftp_transfer.h"
 #include "updater/install/update_db.h"
 
-// The updater's own executable; the installation directory is the folder it
-// lies in.
+// The updater's own executable, without the system's program suffix
+// (platform::kProgramSuffix: "MorvexUpdate.exe" on Windows); the installation
+// directory is the folder it lies in.
 inline constexpr char16_t UPDATER_EXECUTABLE_NAME[] = u"MorvexUpdate";
 
 inline constexpr char16_t MANIFEST_FILE[] = u"version.ini";         // installed
@@ -47,9 +48,10 @@ const ProductInfo& GetProductInfo(std::int32_t productIndex);
 // text taken as it is.
 CString RemoteUpdateUrl(const CString& server, std::int32_t productIndex, const CString& fileName);
 
-// The directory part of the executable's path, with its trailing "/", when the
-// path's last component is exactly UPDATER_EXECUTABLE_NAME; otherwise empty (the
-// files are then looked up relative to the current directory).
+// The directory part of the executable's path, with its trailing separator,
+// when the path's last component is exactly UPDATER_EXECUTABLE_NAME with the
+// system's program suffix; otherwise empty (the files are then looked up
+// relative to the current directory).
 CString InstallDirFromModulePath(const CString& modulePath);
 
 // True when the installed version is current, false when an update is due.

@@ -51,7 +51,7 @@ unsigned CMyUpdateDlg::UpdateWorker(void* param)
     // The stop request runs alongside the download; nothing waits for it.
     dlg->m_session.StopProduct();
     dlg->SetStatusText(kStatusDownloading);
-    const HWND progress = dlg->m_pWindow != nullptr ? dlg->m_pWindow->GetSafeHwnd() : nullptr;
+    const HWINDOW progress = dlg->m_pWindow != nullptr ? dlg->m_pWindow->GetSafeHwnd() : nullptr;
     if (const UpdateFailure failure = dlg->m_session.DownloadAndUnpack(progress); failure != UpdateFailure::None) {
         dlg->ReportFailedDownload(failure);
         return 0;

@@ -207,7 +207,7 @@ void CUpdateSession::StopProduct()
                                platform::PathText(m_installDir));
 }
 
-UpdateFailure CUpdateSession::DownloadAndUnpack(HWND progressWindow)
+UpdateFailure CUpdateSession::DownloadAndUnpack(HWINDOW progressWindow)
 {
     const CString archivePath = platform::PathText(m_installDir) + UPDATE_ARCHIVE_FILE;
     const CString remotePath = RemoteUpdateUrl(g_strFtpServer, m_offer.product, UPDATE_ARCHIVE_FILE);

@@ -75,7 +75,7 @@ public:
     void StopProduct();
     // Downloads the archive (progress posted to `progressWindow`, may be
     // null), verifies and unpacks it.
-    UpdateFailure DownloadAndUnpack(HWND progressWindow);
+    UpdateFailure DownloadAndUnpack(HWINDOW progressWindow);
     // Patches the database and records the commit point. On failure the
     // installation is rolled back (*dbError: the database's error text for
     // UpdateFailure::Patch).

@@ -19,9 +19,7 @@ constexpr int IDC_PROGRESS = 1003;
 constexpr int IDC_STATIC_STATUS = 1004;
 constexpr int IDC_STATIC_WELCOME = 1006;
 
-// Results of the modal dialog.
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
+// The modal dialog ends with IDOK or IDCANCEL (platform/window.h).
 
 class CUpdateWindow {
 public:
@@ -49,5 +47,5 @@ public:
 
     // The handle that posted messages (download progress) are sent to; it stays
     // valid, and posting to it harmless, for the rest of the process.
-    virtual HWND GetSafeHwnd() = 0;
+    virtual HWINDOW GetSafeHwnd() = 0;
 };

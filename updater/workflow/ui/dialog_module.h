@@ -9,8 +9,12 @@
 
 class CMyUpdateDlg;
 
-// The module's file, looked up beside the program.
-inline constexpr const char* kDialogModuleFile = "libMorvexUpdateUi.so";
+// The module's file, looked up beside the program; the build gives its name on
+// the system it builds for.
+#ifndef MORVEX_DIALOG_MODULE_FILE
+#define MORVEX_DIALOG_MODULE_FILE "libMorvexUpdateUi.so"
+#endif
+inline constexpr const char* kDialogModuleFile = MORVEX_DIALOG_MODULE_FILE;
 inline constexpr const char* kDialogModuleEntry = "MorvexRunUpdateDialog";
 
 // Opens the display, runs the dialog modally over `dlg` (whose check found an

@@ -1,6 +1,5 @@
 // MorvexUpdate: checks the installation against the server and, when an update
 // is due, runs the update dialog. Takes no command line.
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -8,6 +7,7 @@
 #include "dialog_module.h"
 #include "platform/codepage.h"
 #include "platform/dynlib.h"
+#include "platform/process.h"
 #include "transfer/ftp_transfer_curl.h"
 #include "updater/workflow/update_dlg.h"
 
@@ -27,7 +27,7 @@ int main(int, char** argv)
     // A write past the process's file-size limit then fails like a full disk
     // does, and the update rolls back and says so, instead of the signal
     // ending the process halfway through the installation.
-    std::signal(SIGXFSZ, SIG_IGN);
+    platform::IgnoreFileSizeLimitSignal();
     auto dlg = std::make_unique<CMyUpdateDlg>(g_FtpTransfer);
     // The check runs before any window exists, so that the run that finds no
     // update (nearly every run) needs no display and loads no toolkit.

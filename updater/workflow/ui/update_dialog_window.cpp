@@ -118,7 +118,7 @@ CUpdateDialogWindow::~CUpdateDialogWindow()
 
 // The transfer layer keeps the handle for the rest of the process; it refuses
 // posts once the window is gone instead of reaching a destroyed object.
-HWND CUpdateDialogWindow::GetSafeHwnd() { return &CPostedMessageHandle::Instance(); }
+HWINDOW CUpdateDialogWindow::GetSafeHwnd() { return &CPostedMessageHandle::Instance(); }
 
 void CUpdateDialogWindow::CreateControls()
 {

@@ -20,7 +20,7 @@ public:
     void SetProgressPos(int pos) override;
     void MessageBox(const CString& text, const CString& caption) override;
     void EndDialog(int result) override;
-    HWND GetSafeHwnd() override;
+    HWINDOW GetSafeHwnd() override;
 
 private:
     void CreateControls();

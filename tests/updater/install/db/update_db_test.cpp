@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.h"
 #include "sqlite_file.h"
 #include "support/temp_dir.h"
 #include "updater/install/ansi_text.h"
@@ -158,12 +159,14 @@ TEST_F(PatchLocalDatabaseTest, ChineseTableNameReadsRightInTheErrorText)
 
 TEST_F(PatchLocalDatabaseTest, FindsFilesThroughBackslashPathsInAChineseFolder)
 {
-    const std::filesystem::path install = m_dir.path() / "升级";
+    // Named in UTF-16 and handed on as UTF-8, so that no system's narrow code
+    // page stands between the name and the file.
+    const std::filesystem::path install = m_dir.path() / std::filesystem::path(u"升级");
     std::filesystem::create_directories(install / "ini");
     WriteFileBytes(install / "ini" / "update.sql", "CREATE TABLE k(v); INSERT INTO k VALUES(1);");
-    const std::string base = install.string() + "\\";
+    const std::string base = platform::PathUtf8(install) + "\\";
     EXPECT_TRUE(PatchLocalDatabase(DatabaseArg(base + "jo_db_local.db"), ScriptArg(base + "ini\\update.sql")));
-    EXPECT_EQ(SqliteFile((install / "jo_db_local.db").string()).Rows("SELECT v FROM k"),
+    EXPECT_EQ(SqliteFile(platform::PathUtf8(install / "jo_db_local.db")).Rows("SELECT v FROM k"),
               std::vector<std::string>{"1"});
 }
 

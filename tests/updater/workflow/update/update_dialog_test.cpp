@@ -18,7 +18,7 @@ TEST(UpdateDialog, PostedProgressSetsTheBarEvenBackwardsAndOtherMessagesAreIgnor
     CMyUpdateDlg dlg(noTransfer, u"/nowhere/MorvexUpdate");
     CRecordingWindow window;
     dlg.AttachWindow(&window);
-    HWND hwnd = window.GetSafeHwnd();
+    HWINDOW hwnd = window.GetSafeHwnd();
     EXPECT_TRUE(PostMessageTo(hwnd, WM_TRANSFER_PROGRESS, 37, 0));
     EXPECT_TRUE(PostMessageTo(hwnd, WM_TRANSFER_PROGRESS, 12, 0));
     EXPECT_TRUE(PostMessageTo(hwnd, WM_APP + 2, 99, 0));

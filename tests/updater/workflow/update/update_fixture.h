@@ -30,7 +30,7 @@ public:
     void SetProgressPos(int pos) override;
     void MessageBox(const CString& text, const CString& caption) override;
     void EndDialog(int result) override;
-    HWND GetSafeHwnd() override { return this; }
+    HWINDOW GetSafeHwnd() override { return this; }
     bool PostMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // Delivers the queued messages to the dialog, in order.

@@ -1,0 +1,157 @@
+#include "platform/process.h"
+
+#include <cstdlib>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/wide_win.h"
+
+#include <shellapi.h>
+
+namespace platform {
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsRegularFile(const std::string& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(win::WideOf(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// A program named without extension is its ".exe", as the shell finds it.
+std::string WithExtension(const std::string& name)
+{
+    const std::size_t base = name.find_last_of("\\/");
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && (base == std::string::npos || dot > base)) {
+        return name;
+    }
+    return name + ".exe";
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty()) {
+        return ".\\" + name;
+    }
+    return IsSeparator(folder.back()) ? folder + name : folder + "\\" + name;
+}
+
+// One argument as the C runtime's command-line parser reads it back: quoted
+// when it holds blanks or quotes, with backslashes before a quote doubled.
+void AppendArgument(std::wstring& line, const std::wstring& arg)
+{
+    if (!line.empty()) {
+        line += L' ';
+    }
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+        line += arg;
+        return;
+    }
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') {
+            line.append(backslashes * 2 + 1, L'\\');
+        } else {
+            line.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+}  // namespace
+
+std::string FindProgram(const std::string& name, const std::vector<std::string>& folders)
+{
+    if (name.empty()) {
+        return {};
+    }
+    const std::string file = WithExtension(name);
+    if (file.find_first_of("\\/") != std::string::npos) {
+        return IsRegularFile(file) ? file : std::string{};
+    }
+    for (const auto& folder : folders) {
+        std::string candidate = JoinPath(folder, file);
+        if (IsRegularFile(candidate)) {
+            return candidate;
+        }
+    }
+    const wchar_t* pathVariable = ::_wgetenv(L"PATH");
+    const std::string searchPath = pathVariable != nullptr ? win::Utf8Of(pathVariable) : std::string{};
+    std::size_t start = 0;
+    while (start < searchPath.size()) {
+        std::size_t end = searchPath.find(';', start);
+        if (end == std::string::npos) {
+            end = searchPath.size();
+        }
+        if (end > start) {
+            std::string candidate = JoinPath(searchPath.substr(start, end - start), file);
+            if (IsRegularFile(candidate)) {
+                return candidate;
+            }
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+bool StartDetached(const std::string& path, const std::vector<std::string>& args)
+{
+    const std::wstring program = win::WideOf(path);
+    std::wstring line;
+    AppendArgument(line, program);
+    for (const std::string& arg : args) {
+        AppendArgument(line, win::WideOf(arg));
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    // No handle of ours is inherited (the installation lock above all), and
+    // the program gets no console of ours: it outlives us on its own.
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr,
+                          nullptr, &startup, &info)) {
+        return false;
+    }
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    return true;
+}
+
+bool ShellExecuteOpen(const CString& file, const CString& parameters, const CString& programDir)
+{
+    // Found first, so that a missing program is a false result rather than
+    // the shell's own error box.
+    const std::string path =
+        FindProgram(Utf16ToUtf8(file), {std::string{}, programDir.empty() ? std::string{"."} : NativePath(programDir)});
+    if (path.empty()) {
+        return false;
+    }
+    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", win::WideOf(path).c_str(), win::Wide(parameters),
+                                             nullptr, SW_HIDE);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+void IgnoreFileSizeLimitSignal() {}
+
+bool OpenDocument(const CString& path)
+{
+    // Release notes are shown by Notepad, with the name as given: a relative
+    // name is found in the current directory.
+    const std::wstring document = win::NativeWide(path);
+    std::wstring argument;
+    AppendArgument(argument, document);
+    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", L"notepad.exe", argument.c_str(), nullptr, SW_SHOW);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace platform

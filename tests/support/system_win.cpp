@@ -1,0 +1,86 @@
+#include "support/system.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <random>
+#include <utility>
+
+namespace testsupport::system {
+
+bool MakeUniqueDirectory(std::string& pattern)
+{
+    if (pattern.size() < 6) {
+        return false;
+    }
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed() ^ ::GetCurrentProcessId());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (std::size_t i = pattern.size() - 6; i < pattern.size(); ++i) {
+            pattern[i] = kLetters[random() % (sizeof kLetters - 1)];
+        }
+        if (::CreateDirectoryA(pattern.c_str(), nullptr)) {
+            return true;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void SetEnvironment(const std::string& name, const std::string& value) { _putenv_s(name.c_str(), value.c_str()); }
+
+// An empty value removes the variable on Windows.
+void RemoveFromEnvironment(const std::string& name) { _putenv_s(name.c_str(), ""); }
+
+std::string NativeSeparators(std::string path)
+{
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return path;
+}
+
+const char* const kProgramSuffix = ".exe";
+
+namespace {
+
+bool RunsUnderWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Where Wine's answers are not Windows's. Each was seen when the same tests
+// ran under Wine 8; a real Windows run is what decides them.
+const std::pair<std::string_view, const char*> kWineQuirks[] = {
+    {"a line without = does not hide a later key",
+     "Wine keeps a line without = as a key without a value, and that first key of the name hides a later one"},
+    {"UTF-16LE with an odd last byte",
+     "Wine reads the odd last byte of a UTF-16 file together with a byte beyond the file's end"},
+    {"an encoded surrogate",
+     "Wine's UTF-8 decoder replaces an encoded surrogate by two U+FFFD, not one per byte"},
+    {"beyond U+10FFFF", "Wine's UTF-8 decoder replaces a sequence beyond U+10FFFF by three U+FFFD, not one per byte"},
+};
+
+}  // namespace
+
+const char* KnownQuirk(std::string_view what)
+{
+    static const bool underWine = RunsUnderWine();
+    if (!underWine) {
+        return nullptr;
+    }
+    for (const auto& [check, reason] : kWineQuirks) {
+        if (check == what) {
+            return reason;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace testsupport::system

@@ -1,0 +1,132 @@
+// The Windows updater under Wine, driven from Linux: the scene (FTP server on
+// 127.0.0.1, installed manifest, published update) is the Linux suites' own,
+// and MorvexUpdate.exe runs in its installation folder as a product would
+// start it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+#include <thread>
+
+#include "support/temp_dir.h"
+#include "support/child_process.h"
+#include "updater/workflow/update/update_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string WinePath(const fs::path& path)
+{
+    std::string text = "Z:" + path.string();
+    for (char& c : text) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return text;
+}
+
+// The Wine user (another account when the tests run as root) must reach the
+// scene: the installation folder is written by the updater.
+void OpenToWine(const fs::path& root)
+{
+    fs::permissions(root, fs::perms::all);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all : fs::perms::all & ~fs::perms::others_exec
+                                                                                  & ~fs::perms::group_exec);
+    }
+}
+
+bool WaitForFile(const fs::path& path, std::chrono::seconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!fs::exists(path)) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// Starts a Windows program under Wine in the background, its standard error
+// kept in `stderrFile`; without DISPLAY unless `withDisplay`.
+std::unique_ptr<testsupport::ChildProcess> StartUnderWine(std::vector<std::string> args, bool withDisplay,
+                                                          const fs::path& stderrFile)
+{
+    testsupport::ChildOptions options;
+    options.stderrFile = stderrFile;
+    if (!withDisplay) {
+        options.unsetEnv.push_back("DISPLAY");
+    }
+    args.insert(args.begin(), MORVEX_WINE_RUN);
+    return std::make_unique<testsupport::ChildProcess>(args, options);
+}
+
+// Its exit status once it ended, or -1 when it hung or a signal ended it.
+int ExitWithin(testsupport::ChildProcess& child, std::chrono::seconds bound)
+{
+    return child.WaitForExit(bound) ? child.ExitCode() : -1;
+}
+
+// The scene opened to the Wine user, with the Windows programs in its
+// installation folder (the window module only when asked for).
+fs::path PrepareInstall(UpdateScene& scene, bool withModule)
+{
+    fs::copy_file(fs::path(MORVEX_WINDOWS_BIN) / "MorvexUpdate.exe", scene.Install() / "MorvexUpdate.exe");
+    if (withModule) {
+        fs::copy_file(fs::path(MORVEX_WINDOWS_BIN) / "MorvexUpdateUi.dll", scene.Install() / "MorvexUpdateUi.dll");
+    }
+    const fs::path root = scene.Install().parent_path();
+    OpenToWine(root);
+    return root;
+}
+
+TEST(WindowsUpdater, WithNoUpdateItSignalsTheWaitingProduct)
+{
+    UpdateSceneOptions options;
+    options.offeredVersion = options.installedVersion;
+    UpdateScene scene(options);
+    const fs::path root = PrepareInstall(scene, true);
+    const fs::path ready = root / "ready.txt";
+
+    // The event's name is the real one; the Wine prefix is private to this
+    // run, so no other run on the machine shares it.
+    const auto product = StartUnderWine(
+        {MORVEX_WINDOWS_BIN "/event_waiter.exe", "MORVEX_UPDATE_COMPLETE", WinePath(ready), "300"}, false,
+        root / "waiter-stderr.txt");
+    ASSERT_TRUE(WaitForFile(ready, std::chrono::seconds(300))) << "the product's stand-in never made the event";
+
+    const auto updater =
+        StartUnderWine({WinePath(scene.Install() / "MorvexUpdate.exe")}, true, root / "updater-stderr.txt");
+    EXPECT_EQ(ExitWithin(*updater, std::chrono::seconds(300)), 0) << testsupport::ReadFileBytes(root / "updater-stderr.txt");
+    EXPECT_EQ(ExitWithin(*product, std::chrono::seconds(300)), 0) << "the product's wait ends with the updater's signal";
+    EXPECT_FALSE(fs::exists(scene.Install() / "newversion.ini"));
+    EXPECT_EQ(scene.InstalledVersion(), options.installedVersion);
+}
+
+// The same start with an update on offer: the manifest came over FTP and was
+// compared, and without its window module the updater changes nothing. (A run
+// that could not reach the server would look like the one above.)
+TEST(WindowsUpdater, AnUpdateDueWithoutItsWindowModuleIsLeftForLater)
+{
+    UpdateScene scene;
+    const fs::path root = PrepareInstall(scene, false);
+    const std::string manifest = testsupport::ReadFileBytes(scene.Install() / "version.ini");
+
+    const auto updater =
+        StartUnderWine({WinePath(scene.Install() / "MorvexUpdate.exe")}, true, root / "updater-stderr.txt");
+    EXPECT_EQ(ExitWithin(*updater, std::chrono::seconds(300)), 1);
+    EXPECT_NE(testsupport::ReadFileBytes(root / "updater-stderr.txt").find("the window module cannot be loaded"),
+              std::string::npos)
+        << testsupport::ReadFileBytes(root / "updater-stderr.txt");
+    EXPECT_EQ(testsupport::ReadFileBytes(scene.Install() / "version.ini"), manifest);
+    EXPECT_FALSE(fs::exists(scene.Install() / "newversion.ini"));
+    EXPECT_EQ(scene.PeopleInDatabase(), std::vector<std::string>{"老员工"});
+}
+
+}  // namespace
