@@ -17,6 +17,8 @@ namespace {
 constexpr char16_t kPhaseFile[] = u"phase";
 constexpr char16_t kLogFile[] = u"journal.log";
 constexpr char16_t kKeptFolder[] = u"kept";
+// The database copy of a journal left by the previous release (see ReadLog).
+constexpr char16_t kLegacyDatabaseCopy[] = u"database";
 // A finished journal is renamed to this before it is deleted, so that a crash
 // while deleting never leaves a journal that looks unfinished.
 constexpr char16_t kRetiredSuffix[] = u".old";
@@ -30,6 +32,10 @@ constexpr const char* kPhaseNames[] = {"downloading", "unpacking", "patching", "
 //   D <path>      the folder at path did not exist
 //   B <n> <path>  a copy of path made by the owner is kept as kept/<n>
 //   N <path>      there was nothing at path to copy
+// The previous release wrote `B <path>` instead, its one copy (the database)
+// being "database" in the journal folder, and a `product=` line in the phase
+// file. The updater replaces itself through its own updates, so a run cut
+// short after the new binary was unpacked leaves that journal to this one.
 std::string Escape(const std::string& text)
 {
     std::string out;
@@ -73,8 +79,9 @@ std::string ReadWhole(const CString& path)
     return bytes.str();
 }
 
-// The complete lines of the log; a torn last line is left out.
-std::vector<LogRecord> ReadLog(const CString& path)
+// The complete lines of the log; a torn last line is left out. `legacy`: the
+// previous release's log, whose B records carry no number.
+std::vector<LogRecord> ReadLog(const CString& path, bool legacy)
 {
     std::vector<LogRecord> records;
     const std::string text = ReadWhole(path);
@@ -88,7 +95,7 @@ std::vector<LogRecord> ReadLog(const CString& path)
         LogRecord record;
         record.tag = line[0];
         std::string rest = line.substr(2);
-        if (record.tag == 'K' || record.tag == 'B') {
+        if (record.tag == 'K' || (record.tag == 'B' && !legacy)) {
             const auto space = rest.find(' ');
             if (space == std::string::npos) {
                 continue;
@@ -106,6 +113,7 @@ struct PhaseFile {
     bool readable = false;
     JournalPhase phase = JournalPhase::Downloading;
     unsigned long pid = 0;
+    bool legacy = false;  // written by the previous release
 };
 
 PhaseFile ReadPhaseFile(const CString& path)
@@ -127,6 +135,8 @@ PhaseFile ReadPhaseFile(const CString& path)
                     file.readable = true;
                 }
             }
+        } else if (key == "product") {
+            file.legacy = true;
         } else if (key == "pid") {
             file.pid = std::strtoul(value.c_str(), nullptr, 10);
         }
@@ -168,12 +178,12 @@ void RemoveJournal(const CString& installDir)
 // The log's records that act inside the installation. The log is only ever
 // written by the updater, but whatever a damaged or planted line says, a roll
 // back must not delete or overwrite anything elsewhere, nor inside the journal.
-std::vector<LogRecord> ReadLogInside(const CString& installDir, const CString& logPath)
+std::vector<LogRecord> ReadLogInside(const CString& installDir, const CString& logPath, bool legacy)
 {
-    std::vector<LogRecord> records = ReadLog(logPath);
+    std::vector<LogRecord> records = ReadLog(logPath, legacy);
     std::erase_if(records, [&](const LogRecord& record) {
         return !archive::IsInsideInstallation(installDir, record.path) ||
-               ((record.tag == 'K' || record.tag == 'B') && (record.number.empty() ||
+               ((record.tag == 'K' || (record.tag == 'B' && !legacy)) && (record.number.empty() ||
                                       record.number.find_first_not_of("0123456789") != std::string::npos));
     });
     return records;
@@ -181,15 +191,16 @@ std::vector<LogRecord> ReadLogInside(const CString& installDir, const CString& l
 
 // Undoes what the journal in `installDir` records. Each step can be repeated,
 // so a roll back cut short by a crash is simply run again.
-bool RollBackJournal(const CString& installDir, unsigned long pid, const JournalActions& actions)
+bool RollBackJournal(const CString& installDir, unsigned long pid, bool legacy, const JournalActions& actions)
 {
     const CString dir = JournalDir(installDir) + u"\\";
-    const std::vector<LogRecord> records = ReadLogInside(installDir, dir + kLogFile);
+    const std::vector<LogRecord> records = ReadLogInside(installDir, dir + kLogFile, legacy);
     bool restored = true;
 
     for (const LogRecord& record : records) {
         if (record.tag == 'B' && actions.restoreCopy) {
-            const CString copy = dir + kKeptFolder + u"\\" + platform::Utf8ToUtf16(record.number);
+            const CString copy = legacy ? dir + kLegacyDatabaseCopy
+                                        : dir + kKeptFolder + u"\\" + platform::Utf8ToUtf16(record.number);
             restored = actions.restoreCopy(platform::ToPath(copy), platform::ToPath(record.path)) && restored;
         } else if (record.tag == 'N' && actions.removeCopied) {
             actions.removeCopied(platform::ToPath(record.path));
@@ -402,7 +413,7 @@ bool CUpdateJournal::RollBack()
         return true;
     }
     m_bActive = false;
-    return RollBackJournal(m_strInstallDir, platform::CurrentProcessId(), m_actions);
+    return RollBackJournal(m_strInstallDir, platform::CurrentProcessId(), false, m_actions);
 }
 
 void CUpdateJournal::Finish()
@@ -436,6 +447,6 @@ JournalRecovery CUpdateJournal::Recover(const platform::Path& installPath, const
         RemoveJournal(installDir);
         return recovery;
     }
-    recovery.clean = RollBackJournal(installDir, phase.pid, actions);
+    recovery.clean = RollBackJournal(installDir, phase.pid, phase.legacy, actions);
     return recovery;
 }

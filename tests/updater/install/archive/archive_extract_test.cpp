@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "updater/install/archive/zip_fixture.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "updater/install/archive.h"
 #include "updater/install/archive_reader.h"
@@ -23,10 +25,17 @@ protected:
     void SetUp() override
     {
         // Entry times are local times; fix the zone so expectations are exact.
-        ::setenv("TZ", "UTC0", 1);
+        m_zone.emplace("TZ", "UTC0");
         ::tzset();
         std::filesystem::create_directory(base);
     }
+    void TearDown() override
+    {
+        m_zone.reset();
+        ::tzset();
+    }
+
+    std::optional<testsupport::ScopedEnv> m_zone;
 
     testsupport::TempDir temp;
     std::filesystem::path zip = temp.path() / "update.zip";

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "support/scoped_env.h"
+
 namespace {
 
 struct AttributeCase {
@@ -42,24 +44,17 @@ class TimeZone {
 public:
     explicit TimeZone(const char* zone)
     {
-        if (const char* old = std::getenv("TZ")) {
-            m_old = old;
-        }
-        ::setenv("TZ", zone, 1);
+        m_zone.emplace("TZ", zone);
         ::tzset();
     }
     ~TimeZone()
     {
-        if (m_old) {
-            ::setenv("TZ", m_old->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
+        m_zone.reset();
         ::tzset();
     }
 
 private:
-    std::optional<std::string> m_old;
+    std::optional<testsupport::ScopedEnv> m_zone;
 };
 
 constexpr std::uint16_t DosDate(int year, int month, int day)

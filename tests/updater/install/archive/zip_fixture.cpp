@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
-
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace ziptest {
@@ -66,25 +63,6 @@ Item Directory(std::string name)
     return item;
 }
 
-int Run(const std::string& command)
-{
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Quote(const std::string& text)
-{
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out + "'";
-}
-
 void MakeZip(const std::filesystem::path& out, const std::vector<Item>& items)
 {
     // The output path goes through hex as well, so any character is safe.
@@ -96,7 +74,7 @@ void MakeZip(const std::filesystem::path& out, const std::vector<Item>& items)
     const std::filesystem::path layout = out.string() + ".json";
     testsupport::WriteFileBytes(layout, json);
     const std::string script = std::string(MORVEX_SOURCE_DIR) + "/tests/updater/install/archive/make_zip.py";
-    ASSERT_EQ(Run(std::string(MORVEX_PYTHON) + " " + Quote(script) + " " + Quote(layout.string())), 0)
+    ASSERT_EQ(testsupport::RunAndWait({MORVEX_PYTHON, script, layout.string()}), 0)
         << "Python's zipfile should build " << out;
     std::filesystem::remove(layout);
 }
@@ -106,17 +84,20 @@ void MakeEncryptedZip(const std::filesystem::path& out,
                       const std::string& password, bool store)
 {
     testsupport::TempDir staging;
-    std::string names;
+    std::vector<std::string> argv = {"zip", "-q", "-X"};
+    if (store) {
+        argv.emplace_back("-0");
+    }
+    argv.insert(argv.end(), {"-P", password, std::filesystem::absolute(out).string()});
     for (const auto& [name, content] : files) {
         const auto path = staging.path() / name;
         std::filesystem::create_directories(path.parent_path());
         testsupport::WriteFileBytes(path, content);
-        names += " " + Quote(name);
+        argv.push_back(name);
     }
-    const std::string command = "cd " + Quote(staging.path().string()) + " && zip -q -X " +
-                                (store ? "-0 " : "") + "-P " + Quote(password) + " " +
-                                Quote(std::filesystem::absolute(out).string()) + names;
-    ASSERT_EQ(Run(command), 0) << "Info-ZIP zip should build " << out;
+    testsupport::ChildOptions options;
+    options.workDir = staging.path();
+    ASSERT_EQ(testsupport::RunAndWait(argv, options), 0) << "Info-ZIP zip should build " << out;
 }
 
 std::string Pattern(std::size_t size, unsigned seed)

@@ -41,12 +41,6 @@ void MakeEncryptedZip(const std::filesystem::path& out,
                       const std::vector<std::pair<std::string, std::string>>& files,
                       const std::string& password, bool store);
 
-// Runs a shell command; returns its exit status.
-int Run(const std::string& command);
-
-// Quotes a string for the shell.
-std::string Quote(const std::string& text);
-
 // Content of `size` bytes that deflates, but not to nothing.
 std::string Pattern(std::size_t size, unsigned seed = 1);
 

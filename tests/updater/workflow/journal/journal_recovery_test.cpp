@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/process.h"
+#include "updater/install/database_files.h"
 #include "updater/workflow/update_session.h"
 #include "updater/workflow/journal/journal_scene.h"
 #include "support/script_tools.h"
@@ -94,4 +95,44 @@ TEST(JournalRecovery, ADatabaseThatStaysInUseKeepsTheJournalAndTheNextStartFinis
     // then offers fails again and is rolled back in full.
     ASSERT_TRUE(scene.RunUpdater().finished);
     EXPECT_EQ(scene.Snapshot(), before);
+}
+
+// The updater replaces itself through its own updates, so a run cut short
+// after the new binary was in place leaves the previous release's journal to
+// the new one: the database kept as "database" (B without a number), the
+// phase file with the product.
+TEST(JournalRecovery, AJournalOfThePreviousReleaseIsRolledBack)
+{
+    JournalScene scene;
+    const fs::path install = scene.Install();
+    const fs::path journal = install / "MorvexUpdate.journal";
+    const std::string dir = install.string() + "/";
+    fs::create_directories(journal / "kept");
+    WriteFileBytes(journal / "phase", "phase=downloading\nproduct=2\npid=0\n");
+    WriteFileBytes(journal / "journal.log", "");
+    WriteFileBytes(install / "newversion.ini", "[version]\nver=9.0.0.0\n");
+
+    fs::copy_file(install / "app" / "f00", journal / "kept" / "1");
+    fs::create_directories(install / "newdir");
+    WriteFileBytes(journal / "journal.log",
+                   "K 1 " + dir + "app/f00\nD " + dir + "newdir\nC " + dir + "newdir/added\n");
+    WriteFileBytes(install / "app" / "f00", "replaced");
+    WriteFileBytes(install / "newdir" / "added", "added");
+
+    std::string error;
+    ASSERT_TRUE(KeepDatabaseFiles(install / "jo_db_local.db", journal / "database", &error)) << error;
+    WriteFileBytes(journal / "journal.log", ReadFileBytes(journal / "journal.log") + "B " + dir + "jo_db_local.db\n");
+    WriteFileBytes(journal / "phase", "phase=patching\nproduct=2\npid=0\n");
+    ASSERT_EQ(RunAndWait({"/usr/bin/python3", "-c",
+                          "import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); "
+                          "c.executescript(\"INSERT INTO people VALUES('new colleague'); CREATE TABLE extra(x);\")",
+                          (install / "jo_db_local.db").string()}),
+              0);
+    ASSERT_NE(scene.Snapshot(), scene.OldState());
+
+    const JournalRecovery recovery = CUpdateJournal::Recover(install, InstallationJournalActions());
+    EXPECT_TRUE(recovery.found);
+    EXPECT_TRUE(recovery.clean);
+    EXPECT_EQ(scene.Snapshot(), scene.OldState());
+    EXPECT_FALSE(fs::exists(journal));
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "platform/install_lock.h"
 #include "platform/named_event.h"
 #include "platform/process.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/script_tools.h"
 
@@ -94,12 +96,11 @@ protected:
         std::filesystem::create_directories(m_dir.path() / "install");
         std::filesystem::create_directories(m_dir.path() / "bin");
         std::filesystem::current_path(m_dir.path() / "cwd");
-        m_oldPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-        setenv("PATH", ((m_dir.path() / "bin").string() + ":" + m_oldPath).c_str(), 1);
+        m_path.emplace("PATH", testsupport::PathWithFirst(m_dir.path() / "bin"));
     }
     void TearDown() override
     {
-        setenv("PATH", m_oldPath.c_str(), 1);
+        m_path.reset();
         std::filesystem::current_path(m_oldCwd);
     }
     // A program that appends "<where> <args>" to the log.
@@ -111,7 +112,7 @@ protected:
 
     TempDir m_dir;
     std::filesystem::path m_oldCwd;
-    std::string m_oldPath;
+    std::optional<testsupport::ScopedEnv> m_path;
 };
 
 TEST_F(ProgramStart, LooksInTheCurrentDirectoryThenTheProgramFolderThenPath)
@@ -180,7 +181,7 @@ TEST_F(ProgramStart, OpensADocumentWithTheDesktopOpenerInTheCurrentDirectory)
     ASSERT_TRUE(WaitForLines(Log(), 1));
     EXPECT_EQ(ReadLines(Log()), std::vector<std::string>{(m_dir.path() / "cwd").string() + " update.txt"});
 
-    setenv("PATH", (m_dir.path() / "install").c_str(), 1);
+    const testsupport::ScopedEnv noOpener("PATH", (m_dir.path() / "install").string());
     EXPECT_FALSE(platform::OpenDocument(platform::Path("update.txt"))) << "no opener installed";
 }
 

@@ -276,15 +276,13 @@ HeldDatabase::HeldDatabase(const std::filesystem::path& db)
                                 "import os, sqlite3, sys, time\n"
                                 "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
                                 "c.execute('BEGIN IMMEDIATE')\n"
-                                "print('held', flush=True)\n"
+                                "open(sys.argv[3], 'w').close()\n"
                                 "while not os.path.exists(sys.argv[2]):\n"
                                 "    time.sleep(0.01)\n");
-    m_pipe = popen(("/usr/bin/python3 '" + (m_work.path() / "hold.py").string() + "' '" + db.string() + "' '" +
-                    (m_work.path() / "release").string() + "'")
-                       .c_str(),
-                   "r");
-    char line[8] = {};
-    if (m_pipe != nullptr && (std::fgets(line, sizeof line, m_pipe) == nullptr || line != std::string("held\n"))) {
+    m_holder = std::make_unique<testsupport::ChildProcess>(
+        std::vector<std::string>{"/usr/bin/python3", (m_work.path() / "hold.py").string(), db.string(),
+                                 (m_work.path() / "release").string(), (m_work.path() / "held").string()});
+    if (!m_holder->Started() || !WaitForFile(m_work.path() / "held")) {
         Release();
     }
     sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
@@ -311,9 +309,9 @@ bool HeldDatabase::WaitForAWaiter() const
 
 void HeldDatabase::Release()
 {
-    if (m_pipe != nullptr) {
+    if (m_holder != nullptr) {
         testsupport::WriteFileBytes(m_work.path() / "release", "");
-        pclose(m_pipe);  // the process ends, and its lock with it
-        m_pipe = nullptr;
+        m_holder->WaitForExit();  // the process ends, and its lock with it
+        m_holder.reset();
     }
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/install_scene.h"
 #include "support/temp_dir.h"
@@ -137,12 +138,12 @@ public:
     HeldDatabase(const HeldDatabase&) = delete;
     HeldDatabase& operator=(const HeldDatabase&) = delete;
 
-    bool held() const { return m_pipe != nullptr; }
+    bool held() const { return m_holder != nullptr; }
     // Waits (up to 60 s) until a lock request of this process was refused.
     bool WaitForAWaiter() const;
     void Release();
 
 private:
     testsupport::TempDir m_work;
-    std::FILE* m_pipe = nullptr;
+    std::unique_ptr<testsupport::ChildProcess> m_holder;
 };
