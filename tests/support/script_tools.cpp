@@ -6,26 +6,7 @@
 #include <thread>
 
 #include "support/temp_dir.h"
-
-namespace {
-
-// Generous: a loaded machine may take a while to start a shell.
-constexpr auto kPatience = std::chrono::seconds(20);
-
-template <typename Ready>
-bool WaitUntil(Ready ready)
-{
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-}  // namespace
+#include "support/wait.h"
 
 void WriteScript(const std::filesystem::path& path, const std::string& body)
 {
@@ -47,12 +28,12 @@ std::vector<std::string> ReadLines(const std::filesystem::path& path)
 
 bool WaitForLines(const std::filesystem::path& path, std::size_t count)
 {
-    return WaitUntil([&] { return ReadLines(path).size() >= count; });
+    return testsupport::WaitUntil([&] { return ReadLines(path).size() >= count; });
 }
 
 bool WaitForFile(const std::filesystem::path& path)
 {
-    return WaitUntil([&] { return std::filesystem::exists(path); });
+    return testsupport::WaitUntil([&] { return std::filesystem::exists(path); });
 }
 
 namespace {
@@ -94,5 +75,5 @@ bool AnyProcessRuns(const std::string& program)
 
 bool WaitUntilNotRunning(const std::filesystem::path& path)
 {
-    return WaitUntil([&] { return !AnyProcessRuns(path.string()); });
+    return testsupport::WaitUntil([&] { return !AnyProcessRuns(path.string()); });
 }
