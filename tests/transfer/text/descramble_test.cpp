@@ -156,7 +156,7 @@ TEST(Descramble, FlagsValuesThatAManifestWouldChange)
         {"scrambles to a stored value with a line break", CString(1, u'\x08'), false},
         {"a character the code page lacks", u"\U0001F600", false},
         {"Chinese text whose scrambled bytes are valid text", u"\u4F60\u597D", true},
-        {"scrambled bytes that are no valid code-page text", u"ab\u4E10", false},
+        {"scrambled bytes in pairs the code page maps to private use", u"ab\u4E10", true},
         {"too long for the working buffers", CString(1024, u'a'), false},
     };
     for (const Row& row : rows) {
