@@ -55,6 +55,14 @@ bool RemoveTree(const Path& path)
     return !ec;
 }
 
+std::FILE* OpenFileStream(const Path& path, const char* mode)
+{
+    // The modes are ASCII.
+    const std::string narrow(mode);
+    const std::wstring wide(narrow.begin(), narrow.end());
+    return ::_wfopen(path.c_str(), wide.c_str());
+}
+
 Path CurrentDirectory()
 {
     const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
