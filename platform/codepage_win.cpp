@@ -53,4 +53,6 @@ std::u16string Utf8ToUtf16(std::string_view bytes) { return ToUtf16(CP_UTF8, byt
 
 std::string Utf16ToUtf8(std::u16string_view text) { return FromUtf16(CP_UTF8, text); }
 
+std::string AnsiToUtf8(std::string_view bytes) { return Utf16ToUtf8(AnsiToUtf16(bytes)); }
+
 }  // namespace platform

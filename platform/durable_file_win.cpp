@@ -28,9 +28,9 @@ bool FlushFile(const std::wstring& path)
 
 }  // namespace
 
-bool WriteFileDurably(const CString& path, const std::string& bytes)
+bool WriteFileDurably(const Path& path, const std::string& bytes)
 {
-    const std::wstring target = win::NativeWide(path);
+    const std::wstring target = path.native();
     const std::wstring temp = target + L".tmp";
     HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -54,7 +54,7 @@ bool WriteFileDurably(const CString& path, const std::string& bytes)
     return true;
 }
 
-bool SyncDirectory(const CString& path)
+bool SyncDirectory(const Path& path)
 {
     // Windows offers no flush of a folder's entries; NTFS journals them, and
     // the renames here are written through. The folder must exist, though.
@@ -63,10 +63,10 @@ bool SyncDirectory(const CString& path)
 
 DurableLog::~DurableLog() { Close(); }
 
-bool DurableLog::Open(const CString& path)
+bool DurableLog::Open(const Path& path)
 {
     Close();
-    HANDLE file = ::CreateFileW(win::NativeWide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+    HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -106,10 +106,10 @@ void DurableLog::Close()
     }
 }
 
-bool KeepFileAside(const CString& from, const CString& to, bool* linked)
+bool KeepFileAside(const Path& from, const Path& to, bool* linked)
 {
-    const std::wstring source = win::NativeWide(from);
-    const std::wstring target = win::NativeWide(to);
+    const std::wstring& source = from.native();
+    const std::wstring& target = to.native();
     if (linked != nullptr) {
         *linked = false;
     }
@@ -137,10 +137,10 @@ bool KeepFileAside(const CString& from, const CString& to, bool* linked)
 
 unsigned long CurrentProcessId() { return ::GetCurrentProcessId(); }
 
-void RemoveStaleReplacementFiles(const CString& directory, unsigned long pid)
+void RemoveStaleReplacementFiles(const Path& directory, unsigned long pid)
 {
     // The names ReplacementFile gives its temporary files.
-    std::wstring folder = directory.empty() ? std::wstring(L".") : win::NativeWide(directory);
+    std::wstring folder = directory.empty() ? std::wstring(L".") : directory.native();
     if (folder.back() != L'\\') {
         folder += L'\\';
     }

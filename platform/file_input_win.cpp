@@ -17,9 +17,9 @@ HANDLE SystemHandle(FileHandle file)
 
 // Handles are C runtime descriptors here too, so that callers holding one from
 // _open or _open_osfhandle pass it as they would on any system.
-FileHandle OpenFileForReading(const CString& path)
+FileHandle OpenFileForReading(const Path& path)
 {
-    HANDLE file = ::CreateFileW(win::NativeWide(path).c_str(), GENERIC_READ,
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -107,20 +107,20 @@ bool SetFileTimes(FileHandle file, const FileTimes& times)
                          times.lastAccess != 0 ? &access : nullptr, times.lastWrite != 0 ? &write : nullptr) != 0;
 }
 
-bool IsReplaceable(const CString& path)
+bool IsReplaceable(const Path& path)
 {
     bool exists = false;
-    return IsReplaceableNative(win::NativeWide(path), exists);
+    return IsReplaceableNative(path.native(), exists);
 }
 
 ReplacementFile::~ReplacementFile() { Discard(); }
 
-bool ReplacementFile::Create(const CString& target, unsigned /*newFilePermissions*/)
+bool ReplacementFile::Create(const Path& target, unsigned /*newFilePermissions*/)
 {
     // Windows files carry no permission bits; a new file takes its folder's
     // security settings, as any file created there would.
     Discard();
-    const std::wstring native = win::NativeWide(target);
+    const std::wstring native = target.native();
     bool exists = false;
     if (native.empty() || native.back() == L'\\' || !IsReplaceableNative(native, exists)) {
         return false;

@@ -7,6 +7,7 @@
 // that overload, so "\" is never left inside a file name by accident.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "platform/path.h"
@@ -42,6 +43,11 @@ bool RemoveDirectoryW(const Path& path);
 // Removes a file or a directory with everything in it; a missing path is no
 // error (true). Symbolic links are removed, never followed.
 bool RemoveTree(const Path& path);
+
+// Opens the file as a C stream with fopen's `mode` ("rb", "ab+", ...), by its
+// native name: on Windows the wide one, so that a name outside the ANSI code
+// page opens too. Null when it cannot be opened.
+std::FILE* OpenFileStream(const Path& path, const char* mode);
 
 // The process's current directory, without a trailing separator; empty when it
 // cannot be read.

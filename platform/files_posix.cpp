@@ -141,6 +141,8 @@ bool RemoveTree(const Path& path)
     return !ec;
 }
 
+std::FILE* OpenFileStream(const Path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 Path CurrentDirectory()
 {
     std::error_code ec;

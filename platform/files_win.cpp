@@ -11,52 +11,59 @@ namespace platform {
 std::string NativePath(const CString& path)
 {
     // UTF-8 with native separators: the form SQLite takes for its file names.
-    return Utf16ToUtf8(win::FromWide(win::NativeWide(path)));
+    return PathUtf8(ToPath(path));
 }
 
-bool DeleteFileW(const CString& path) { return ::DeleteFileW(win::NativeWide(path).c_str()) != 0; }
+bool DeleteFileW(const Path& path) { return ::DeleteFileW(path.c_str()) != 0; }
 
-bool CopyFileNoReplace(const CString& from, const CString& to)
+bool CopyFileNoReplace(const Path& from, const Path& to)
 {
-    return ::CopyFileW(win::NativeWide(from).c_str(), win::NativeWide(to).c_str(), TRUE) != 0;
+    return ::CopyFileW(from.c_str(), to.c_str(), TRUE) != 0;
 }
 
-bool MoveFileReplace(const CString& from, const CString& to)
+bool MoveFileReplace(const Path& from, const Path& to)
 {
-    const std::wstring source = win::NativeWide(from);
-    const DWORD attributes = ::GetFileAttributesW(source.c_str());
+    const DWORD attributes = ::GetFileAttributesW(from.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return false;
     }
     // Without MOVEFILE_COPY_ALLOWED the move stays on one volume and is one
     // step; write-through returns only once it is on the disk.
-    return ::MoveFileExW(source.c_str(), win::NativeWide(to).c_str(),
+    return ::MoveFileExW(from.c_str(), to.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool PathExists(const CString& path)
+bool PathExists(const Path& path)
 {
-    return ::GetFileAttributesW(win::NativeWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsDirectory(const CString& path)
+bool IsDirectory(const Path& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(win::NativeWide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CreateDirectoryW(const CString& path) { return ::CreateDirectoryW(win::NativeWide(path).c_str(), nullptr) != 0; }
+bool CreateDirectoryW(const Path& path) { return ::CreateDirectoryW(path.c_str(), nullptr) != 0; }
 
-bool RemoveDirectoryW(const CString& path) { return ::RemoveDirectoryW(win::NativeWide(path).c_str()) != 0; }
+bool RemoveDirectoryW(const Path& path) { return ::RemoveDirectoryW(path.c_str()) != 0; }
 
-bool RemoveTree(const CString& path)
+bool RemoveTree(const Path& path)
 {
     std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(win::NativeWide(path)), ec);
+    std::filesystem::remove_all(path, ec);
     return !ec;
 }
 
-CString GetCurrentDirectoryW()
+std::FILE* OpenFileStream(const Path& path, const char* mode)
+{
+    // The modes are ASCII.
+    const std::string narrow(mode);
+    const std::wstring wide(narrow.begin(), narrow.end());
+    return ::_wfopen(path.c_str(), wide.c_str());
+}
+
+Path CurrentDirectory()
 {
     const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
     if (needed == 0) {
@@ -72,7 +79,9 @@ CString GetCurrentDirectoryW()
     if (buffer.size() > 3 && buffer.back() == L'\\') {
         buffer.pop_back();
     }
-    return win::FromWide(buffer);
+    return Path(buffer);
 }
+
+CString GetCurrentDirectoryW() { return PathText(CurrentDirectory()); }
 
 }  // namespace platform

@@ -17,14 +17,14 @@ constexpr wchar_t kLockFileName[] = L"MorvexUpdate.lock";
 
 InstallLock::~InstallLock() { Release(); }
 
-bool InstallLock::Acquire(const CString& folder) { return Lock(folder, true); }
+bool InstallLock::Acquire(const Path& folder) { return Lock(folder, true); }
 
-bool InstallLock::TryAcquire(const CString& folder) { return Lock(folder, false); }
+bool InstallLock::TryAcquire(const Path& folder) { return Lock(folder, false); }
 
-bool InstallLock::Lock(const CString& folder, bool wait)
+bool InstallLock::Lock(const Path& folder, bool wait)
 {
     Release();
-    std::wstring path = folder.empty() ? std::wstring(L".") : win::NativeWide(folder);
+    std::wstring path = folder.empty() ? std::wstring(L".") : folder.native();
     if (path.back() != L'\\') {
         path += L'\\';
     }

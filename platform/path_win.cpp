@@ -14,6 +14,13 @@ Path ToPath(const CString& text)
     return Path(win::NativeWide(Utf8ToUtf16(Utf16ToUtf8(text))));
 }
 
+Path Utf8ToPath(std::string_view text)
+{
+    // Windows file names are UTF-16; bytes that are no UTF-8 have no file
+    // name to keep, so they become U+FFFD.
+    return Path(win::NativeWide(Utf8ToUtf16(std::string(text))));
+}
+
 CString PathText(const Path& path) { return win::FromWide(path.native()); }
 
 std::string PathUtf8(const Path& path)

@@ -11,11 +11,9 @@
 namespace platform {
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-bool IsRegularFile(const std::string& path)
+bool IsRegularFile(const Path& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(win::WideOf(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -30,12 +28,11 @@ std::string WithExtension(const std::string& name)
     return name + ".exe";
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name)
+Path JoinPath(const Path& folder, const Path& name)
 {
-    if (folder.empty()) {
-        return ".\\" + name;
-    }
-    return IsSeparator(folder.back()) ? folder + name : folder + "\\" + name;
+    // An empty folder is the current one, named so that the system does not
+    // search its own folders for the file.
+    return folder.empty() ? Path(L".") / name : folder / name;
 }
 
 // One argument as the C runtime's command-line parser reads it back: quoted
@@ -70,31 +67,31 @@ void AppendArgument(std::wstring& line, const std::wstring& arg)
 
 }  // namespace
 
-std::string FindProgram(const std::string& name, const std::vector<std::string>& folders)
+Path FindProgram(const std::string& name, const std::vector<Path>& folders)
 {
     if (name.empty()) {
         return {};
     }
-    const std::string file = WithExtension(name);
-    if (file.find_first_of("\\/") != std::string::npos) {
-        return IsRegularFile(file) ? file : std::string{};
+    const Path file = Utf8ToPath(WithExtension(name));
+    if (name.find_first_of("\\/") != std::string::npos) {
+        return IsRegularFile(file) ? file : Path();
     }
     for (const auto& folder : folders) {
-        std::string candidate = JoinPath(folder, file);
+        Path candidate = JoinPath(folder, file);
         if (IsRegularFile(candidate)) {
             return candidate;
         }
     }
     const wchar_t* pathVariable = ::_wgetenv(L"PATH");
-    const std::string searchPath = pathVariable != nullptr ? win::Utf8Of(pathVariable) : std::string{};
+    const std::wstring searchPath = pathVariable != nullptr ? std::wstring(pathVariable) : std::wstring();
     std::size_t start = 0;
     while (start < searchPath.size()) {
-        std::size_t end = searchPath.find(';', start);
-        if (end == std::string::npos) {
+        std::size_t end = searchPath.find(L';', start);
+        if (end == std::wstring::npos) {
             end = searchPath.size();
         }
         if (end > start) {
-            std::string candidate = JoinPath(searchPath.substr(start, end - start), file);
+            Path candidate = Path(searchPath.substr(start, end - start)) / file;
             if (IsRegularFile(candidate)) {
                 return candidate;
             }
@@ -104,9 +101,9 @@ std::string FindProgram(const std::string& name, const std::vector<std::string>&
     return {};
 }
 
-bool StartDetached(const std::string& path, const std::vector<std::string>& args)
+bool StartDetached(const Path& path, const std::vector<std::string>& args)
 {
-    const std::wstring program = win::WideOf(path);
+    const std::wstring& program = path.native();
     std::wstring line;
     AppendArgument(line, program);
     for (const std::string& arg : args) {
@@ -127,27 +124,26 @@ bool StartDetached(const std::string& path, const std::vector<std::string>& args
     return true;
 }
 
-bool ShellExecuteOpen(const CString& file, const CString& parameters, const CString& programDir)
+bool ShellExecuteOpen(const CString& file, const CString& parameters, const Path& programDir)
 {
     // Found first, so that a missing program is a false result rather than
     // the shell's own error box.
-    const std::string path =
-        FindProgram(Utf16ToUtf8(file), {std::string{}, programDir.empty() ? std::string{"."} : NativePath(programDir)});
+    const Path path = FindProgram(Utf16ToUtf8(file), {Path(), programDir.empty() ? Path(L".") : programDir});
     if (path.empty()) {
         return false;
     }
-    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", win::WideOf(path).c_str(), win::Wide(parameters),
+    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", path.c_str(), win::Wide(parameters),
                                              nullptr, SW_HIDE);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 void IgnoreFileSizeLimitSignal() {}
 
-bool OpenDocument(const CString& path)
+bool OpenDocument(const Path& path)
 {
     // Release notes are shown by Notepad, with the name as given: a relative
     // name is found in the current directory.
-    const std::wstring document = win::NativeWide(path);
+    const std::wstring& document = path.native();
     std::wstring argument;
     AppendArgument(argument, document);
     const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", L"notepad.exe", argument.c_str(), nullptr, SW_SHOW);

@@ -254,7 +254,7 @@ void SetCommonTransferOptions(CURL* handle, std::string_view url, const CurlTran
 int CurlDownload(CURL* handle, const std::string& url, const std::string& localPath, long connectTimeout,
                  const CurlTransferOptions& options)
 {
-    std::FILE* file = std::fopen(localPath.c_str(), "ab+");
+    std::FILE* file = platform::OpenFileStream(platform::Utf8ToPath(localPath), "ab+");
     if (file == nullptr) {
         std::perror(nullptr);
         return 0;

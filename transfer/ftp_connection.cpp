@@ -147,7 +147,8 @@ bool FtpConnection::SendAll(const std::string& bytes)
         std::size_t sent = 0;
         const CURLcode result = curl_easy_send(m_handle, bytes.data() + done, bytes.size() - done, &sent);
         if (result == CURLE_AGAIN) {
-            if (!platform::WaitForSocket(socket, platform::SocketReady::Writable, deadline)) {
+            if (!platform::WaitForSocket(static_cast<std::intptr_t>(socket), platform::SocketReady::Writable,
+                                         deadline)) {
                 return false;
             }
             continue;
@@ -195,7 +196,8 @@ int FtpConnection::ReadReply()
         std::size_t got = 0;
         const CURLcode result = curl_easy_recv(m_handle, buffer, sizeof buffer, &got);
         if (result == CURLE_AGAIN) {
-            if (!platform::WaitForSocket(socket, platform::SocketReady::Readable, deadline)) {
+            if (!platform::WaitForSocket(static_cast<std::intptr_t>(socket), platform::SocketReady::Readable,
+                                         deadline)) {
                 return 0;
             }
             continue;

@@ -39,7 +39,7 @@ CString FormatDatedDir(const std::tm& localTime, int milliseconds)
 int CurlUpload(CURL* handle, const std::string& url, const std::string& localPath, long responseTimeout,
                int tries, const CurlTransferOptions& options)
 {
-    std::FILE* file = std::fopen(localPath.c_str(), "rb");
+    std::FILE* file = platform::OpenFileStream(platform::Utf8ToPath(localPath), "rb");
     if (file == nullptr) {
         std::perror(nullptr);
         return 0;

@@ -50,6 +50,31 @@ TEST(Files, CopyNeverReplacesAnExistingTarget)
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "to2")) << "no target for a missing source";
 }
 
+// The transfers and the signature check open their files as C streams by the
+// UTF-8 name the programs carry; the name must reach the file system whole.
+TEST(Files, StreamsOpenNamesTheAnsiCodePageCannotSpell)
+{
+    TempDir dir;
+    // "ß" and the emoji have no place in code page 936, the Chinese word has.
+    const platform::Path file =
+        dir.path() / platform::Utf8ToPath("Stra\xc3\x9f" "e \xf0\x9f\x98\x80 \xe7\xae\x80\xe5\x8e\x86.bin");
+    const platform::Path asCarried = platform::Utf8ToPath(platform::PathUtf8(file));
+    for (const char* part : {"ab", "cd"}) {
+        std::FILE* out = platform::OpenFileStream(asCarried, "ab+");
+        ASSERT_NE(out, nullptr) << "appending must create or extend the file";
+        EXPECT_EQ(std::fwrite(part, 1, 2, out), 2u);
+        EXPECT_EQ(std::fclose(out), 0);
+    }
+    std::FILE* in = platform::OpenFileStream(asCarried, "rb");
+    ASSERT_NE(in, nullptr);
+    char buffer[8] = {};
+    EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, in), 4u);
+    std::fclose(in);
+    EXPECT_EQ(std::string(buffer, 4), "abcd");
+    EXPECT_EQ(testsupport::ReadFileBytes(file), "abcd") << "the file under its real name holds the bytes";
+    EXPECT_EQ(platform::OpenFileStream(dir.path() / "missing", "rb"), nullptr);
+}
+
 TEST(Files, DirectoriesAndTrees)
 {
     TempDir dir;

@@ -1,5 +1,8 @@
 #include "support/system.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 namespace testsupport::system {
@@ -23,5 +26,27 @@ std::string NativeSeparators(std::string path)
 const char* const kProgramSuffix = "";
 
 const char* KnownQuirk(std::string_view /*what*/) { return nullptr; }
+
+SocketPair ConnectedSockets()
+{
+    int fds[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        return {};
+    }
+    return {fds[0], fds[1]};
+}
+
+void CloseSocket(std::intptr_t socket)
+{
+    if (socket >= 0) {
+        ::close(static_cast<int>(socket));
+    }
+}
+
+bool SendByte(std::intptr_t socket)
+{
+    const char byte = 'x';
+    return ::send(static_cast<int>(socket), &byte, 1, MSG_NOSIGNAL) == 1;
+}
 
 }  // namespace testsupport::system

@@ -2,6 +2,7 @@
 // system does its own way (system_posix.cpp, system_win.cpp).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,18 @@ std::string NativeSeparators(std::string path);
 
 // What this system's program files end in ("" or ".exe").
 extern const char* const kProgramSuffix;
+
+// Two connected stream sockets, as the system hands sockets to a library
+// (a descriptor, or a SOCKET on Windows); -1 each when they could not be made.
+// Closed with CloseSocket.
+struct SocketPair {
+    std::intptr_t first = -1;
+    std::intptr_t second = -1;
+};
+SocketPair ConnectedSockets();
+void CloseSocket(std::intptr_t socket);
+// Sends one byte; false when it could not be sent.
+bool SendByte(std::intptr_t socket);
 
 // Why the system the tests run on is known to answer the check described by
 // `what` (a test row's description) otherwise than the system the code is made

@@ -1,5 +1,6 @@
 #include "support/system.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -81,6 +82,59 @@ const char* KnownQuirk(std::string_view what)
         }
     }
     return nullptr;
+}
+
+SocketPair ConnectedSockets()
+{
+    // Windows has no socket pair: a listener on 127.0.0.1 with a port the
+    // system picks, one connection to it, and the listener closed again.
+    static const bool started = [] {
+        WSADATA data{};
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started) {
+        return {};
+    }
+    SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (listener == INVALID_SOCKET) {
+        return {};
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int length = sizeof address;
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    SOCKET client = INVALID_SOCKET;
+    SOCKET server = INVALID_SOCKET;
+    if (::bind(listener, any, sizeof address) == 0 && ::listen(listener, 1) == 0 &&
+        ::getsockname(listener, any, &length) == 0) {
+        client = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (client != INVALID_SOCKET && ::connect(client, any, sizeof address) == 0) {
+            server = ::accept(listener, nullptr, nullptr);
+        }
+    }
+    ::closesocket(listener);
+    if (server == INVALID_SOCKET) {
+        if (client != INVALID_SOCKET) {
+            ::closesocket(client);
+        }
+        return {};
+    }
+    return {static_cast<std::intptr_t>(client), static_cast<std::intptr_t>(server)};
+}
+
+void CloseSocket(std::intptr_t socket)
+{
+    if (socket != -1) {
+        ::closesocket(static_cast<SOCKET>(socket));
+    }
+}
+
+bool SendByte(std::intptr_t socket)
+{
+    const char byte = 'x';
+    return ::send(static_cast<SOCKET>(socket), &byte, 1, 0) == 1;
 }
 
 }  // namespace testsupport::system

@@ -47,7 +47,7 @@ int StartByName(const std::string& name, char** args, int argCount)
         return 1;
     }
     if (!platform::StartDetached(program, std::vector<std::string>(args, args + argCount))) {
-        std::fprintf(stderr, "Haltwick: cannot start %s\n", program.c_str());
+        std::fprintf(stderr, "Haltwick: cannot start %s\n", platform::PathUtf8(program).c_str());
         return 1;
     }
     return 0;

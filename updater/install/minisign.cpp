@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace minisign {
 
 namespace {
@@ -274,7 +276,7 @@ Digest FileDigest::Final()
 
 bool DigestOfFile(const std::string& nativePath, Digest* digest, std::string* error)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(nativePath.c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(platform::OpenFileStream(platform::Utf8ToPath(nativePath), "rb"), std::fclose);
     if (!file) {
         return Fail(error, "the signed file cannot be opened");
     }

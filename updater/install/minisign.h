@@ -74,7 +74,8 @@ private:
     crypto_generichash_blake2b_state m_state;
 };
 
-// BLAKE2b-512 of a whole file; false when it cannot be read.
+// BLAKE2b-512 of a whole file (its path as UTF-8, as platform::NativePath
+// gives it); false when it cannot be read.
 bool DigestOfFile(const std::string& nativePath, Digest* digest, std::string* error);
 
 // Checks a signature made by `key`. A prehashed signature is checked against

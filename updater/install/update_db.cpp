@@ -1,17 +1,17 @@
 #include "updater/install/update_db.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
 
 #include "platform/codepage.h"
+#include "platform/file_input.h"
 #include "platform/path.h"
 #include "updater/install/ansi_text.h"
 
@@ -152,7 +152,10 @@ bool PatchLocalDatabase(const platform::Path& dbPath, const platform::Path& scri
 {
     try {
         CUpdateDB& db = Instance();
-        if (scriptPath.empty() || access(scriptPath.c_str(), F_OK) != 0) {
+        // Through the native (on Windows, wide) name: an installation folder
+        // outside the ANSI code page must not make the script look absent.
+        std::error_code absent;
+        if (scriptPath.empty() || !std::filesystem::exists(scriptPath, absent)) {
             return true;
         }
         try {
@@ -187,23 +190,24 @@ int ReadScriptFile(const std::string& pathUtf8, std::string& out)
 int ReadScriptFile(const platform::Path& path, std::string& out)
 {
     out.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    const platform::FileHandle file = platform::OpenFileForReading(path);
+    if (file == platform::kInvalidFileHandle) {
         return 0;
     }
-    struct stat info{};
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
-        out.reserve(static_cast<std::size_t>(info.st_size));
+    std::int64_t size = 0;
+    if (platform::GetFileSize(file, size) && size > 0) {
+        out.reserve(static_cast<std::size_t>(size));
     }
     char buffer[1 << 16];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        out.append(buffer, got);
+    std::int64_t offset = 0;
+    std::int64_t got = 0;
+    while ((got = platform::ReadFileAt(file, buffer, sizeof buffer, offset)) > 0) {
+        out.append(buffer, static_cast<std::size_t>(got));
+        offset += got;
     }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
+    platform::CloseFileHandle(file);
     // Half a script must never run as if it were the whole one.
-    if (failed) {
+    if (got < 0) {
         out.clear();
         return 0;
     }
@@ -271,7 +275,7 @@ bool CopyPages(const Connection& from, const Connection& to, std::string& error)
 bool SameFile(const std::string& a, const std::string& b)
 {
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    return std::filesystem::equivalent(platform::Utf8ToPath(a), platform::Utf8ToPath(b), ec) && !ec;
 }
 
 bool Fail(std::string* errorUtf8, const std::string& text)
@@ -303,8 +307,8 @@ bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPath
     }
     // Whatever an earlier run left at the copy's place (even a damaged file) goes.
     std::error_code removed;
-    std::filesystem::remove(backupPath, removed);
-    std::filesystem::remove(backupPath + "-journal", removed);
+    std::filesystem::remove(platform::Utf8ToPath(backupPath), removed);
+    std::filesystem::remove(platform::Utf8ToPath(backupPath + "-journal"), removed);
     bool copied = false;
     {
         Connection target;
@@ -313,8 +317,8 @@ bool BackupDatabase(const std::string& dbPathUtf8, const std::string& backupPath
     }
     if (!copied) {
         std::error_code ec;
-        std::filesystem::remove(backupPath, ec);
-        std::filesystem::remove(backupPath + "-journal", ec);
+        std::filesystem::remove(platform::Utf8ToPath(backupPath), ec);
+        std::filesystem::remove(platform::Utf8ToPath(backupPath + "-journal"), ec);
         return Fail(errorUtf8, "database copy failed: " + dbPath + " -> " + backupPath + ": " + error);
     }
     return true;

@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include <thread>
 
-#include "support/temp_dir.h"
 #include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
 #include "updater/workflow/update/update_fixture.h"
 
 namespace {
@@ -39,18 +39,6 @@ void OpenToWine(const fs::path& root)
         fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all : fs::perms::all & ~fs::perms::others_exec
                                                                                   & ~fs::perms::group_exec);
     }
-}
-
-bool WaitForFile(const fs::path& path, std::chrono::seconds limit)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!fs::exists(path)) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
 }
 
 // Starts a Windows program under Wine in the background, its standard error
@@ -99,12 +87,15 @@ TEST(WindowsUpdater, WithNoUpdateItSignalsTheWaitingProduct)
     const auto product = StartUnderWine(
         {MORVEX_WINDOWS_BIN "/event_waiter.exe", "MORVEX_UPDATE_COMPLETE", WinePath(ready), "300"}, false,
         root / "waiter-stderr.txt");
-    ASSERT_TRUE(WaitForFile(ready, std::chrono::seconds(300))) << "the product's stand-in never made the event";
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return fs::exists(ready); }, std::chrono::minutes(5)))
+        << "the product's stand-in never made the event";
 
     const auto updater =
         StartUnderWine({WinePath(scene.Install() / "MorvexUpdate.exe")}, true, root / "updater-stderr.txt");
-    EXPECT_EQ(ExitWithin(*updater, std::chrono::seconds(300)), 0) << testsupport::ReadFileBytes(root / "updater-stderr.txt");
-    EXPECT_EQ(ExitWithin(*product, std::chrono::seconds(300)), 0) << "the product's wait ends with the updater's signal";
+    EXPECT_EQ(ExitWithin(*updater, std::chrono::seconds(300)), 0)
+        << testsupport::ReadFileBytes(root / "updater-stderr.txt");
+    EXPECT_EQ(ExitWithin(*product, std::chrono::seconds(300)), 0)
+        << "the product's wait ends with the updater's signal";
     EXPECT_FALSE(fs::exists(scene.Install() / "newversion.ini"));
     EXPECT_EQ(scene.InstalledVersion(), options.installedVersion);
 }
