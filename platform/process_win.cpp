@@ -35,9 +35,14 @@ Path JoinPath(const Path& folder, const Path& name)
     return folder.empty() ? Path(L".") / name : folder / name;
 }
 
+
+}  // namespace
+
+namespace win {
+
 // One argument as the C runtime's command-line parser reads it back: quoted
 // when it holds blanks or quotes, with backslashes before a quote doubled.
-void AppendArgument(std::wstring& line, const std::wstring& arg)
+void AppendCommandLineArgument(std::wstring& line, const std::wstring& arg)
 {
     if (!line.empty()) {
         line += L' ';
@@ -65,7 +70,7 @@ void AppendArgument(std::wstring& line, const std::wstring& arg)
     line += L'"';
 }
 
-}  // namespace
+}  // namespace win
 
 Path FindProgram(const std::string& name, const std::vector<Path>& folders)
 {
@@ -105,9 +110,9 @@ bool StartDetached(const Path& path, const std::vector<std::string>& args)
 {
     const std::wstring& program = path.native();
     std::wstring line;
-    AppendArgument(line, program);
+    win::AppendCommandLineArgument(line, program);
     for (const std::string& arg : args) {
-        AppendArgument(line, win::WideOf(arg));
+        win::AppendCommandLineArgument(line, win::WideOf(arg));
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -145,7 +150,7 @@ bool OpenDocument(const Path& path)
     // name is found in the current directory.
     const std::wstring& document = path.native();
     std::wstring argument;
-    AppendArgument(argument, document);
+    win::AppendCommandLineArgument(argument, document);
     const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", L"notepad.exe", argument.c_str(), nullptr, SW_SHOW);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }

@@ -40,4 +40,9 @@ inline std::string Utf8Of(const std::wstring& wide) { return Utf16ToUtf8(FromWid
 
 inline std::wstring WideOf(const std::string& utf8) { return WideString(Utf8ToUtf16(utf8)); }
 
+// Appends one argument to a command line the way the C runtime's parser reads
+// it back: quoted when it holds blanks or quotes, backslashes before a quote
+// doubled (process_win.cpp).
+void AppendCommandLineArgument(std::wstring& line, const std::wstring& arg);
+
 }  // namespace platform::win

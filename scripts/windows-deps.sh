@@ -36,17 +36,8 @@ log() { echo "windows-deps: $*"; }
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
-install_packages() {
-  local missing=() p
-  for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    log "installing ${missing[*]}"
-    $SUDO apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-  fi
-}
+source "$(dirname "$0")/apt-missing.sh"
+install_packages() { install_missing "${PACKAGES[@]}"; }
 
 # `apt-get source` needs the source indexes: add them beside the binary ones,
 # same mirrors and suites, once.

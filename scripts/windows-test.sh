@@ -21,15 +21,8 @@ SUDO=""
 
 # What running needs beyond what building needs.
 PACKAGES=(wine64 xvfb xauth locales python3-pyftpdlib zip unzip ccache)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  log "installing ${missing[*]}"
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+source "$ROOT/scripts/apt-missing.sh"
+install_missing "${PACKAGES[@]}"
 
 deps_start=$SECONDS
 bash scripts/windows-deps.sh

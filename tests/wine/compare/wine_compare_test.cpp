@@ -17,23 +17,12 @@
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "wine/compare/comparison_cases.h"
+#include "wine/wine_path.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
-
-// The Linux path as Wine's Z: drive shows it.
-std::string WinePath(const fs::path& path)
-{
-    std::string text = "Z:" + path.string();
-    for (char& c : text) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return text;
-}
 
 // A folder the Wine user (another account when the tests run as root) can
 // read and write.

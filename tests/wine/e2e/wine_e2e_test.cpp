@@ -14,21 +14,11 @@
 #include "support/temp_dir.h"
 #include "support/wait.h"
 #include "updater/workflow/update/update_fixture.h"
+#include "wine/wine_path.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string WinePath(const fs::path& path)
-{
-    std::string text = "Z:" + path.string();
-    for (char& c : text) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return text;
-}
 
 // The Wine user (another account when the tests run as root) must reach the
 // scene: the installation folder is written by the updater.
