@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/path.h"
 
 namespace archive {
 
@@ -25,7 +26,7 @@ constexpr std::uint16_t kHasDescriptor = 0x0008;
 
 class Bytes {
 public:
-    explicit Bytes(const CString& path) : m_in(platform::NativePath(path), std::ios::binary)
+    explicit Bytes(const CString& path) : m_in(platform::ToPath(path), std::ios::binary)
     {
         if (m_in) {
             m_in.seekg(0, std::ios::end);

@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "updater/install/reserved_names.h"
 
 namespace {
@@ -73,7 +74,7 @@ struct LogRecord {
 
 std::string ReadWhole(const CString& path)
 {
-    std::ifstream in(platform::NativePath(path), std::ios::binary);
+    std::ifstream in(platform::ToPath(path), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
@@ -170,7 +171,7 @@ void RemoveJournal(const CString& installDir)
     const CString retired = dir + kRetiredSuffix;
     std::error_code error;
     platform::RemoveTree(retired);
-    std::filesystem::rename(platform::NativePath(dir), platform::NativePath(retired), error);
+    std::filesystem::rename(platform::ToPath(dir), platform::ToPath(retired), error);
     platform::SyncDirectory(installDir.empty() ? CString(u".") : installDir);
     platform::RemoveTree(error ? dir : retired);
 }

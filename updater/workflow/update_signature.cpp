@@ -7,6 +7,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "updater/workflow/manifest.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // Reads at most `limit` + 1 bytes, so that an oversized file shows as one.
 bool ReadSmallFile(const CString& path, std::size_t limit, std::string* text)
 {
-    std::ifstream in(platform::NativePath(path), std::ios::binary);
+    std::ifstream in(platform::ToPath(path), std::ios::binary);
     if (!in) {
         return false;
     }
@@ -104,7 +105,7 @@ void CDownloadDigest::OnDownloadBytes(const void* data, std::size_t size)
 std::optional<minisign::Digest> CDownloadDigest::DigestOf(const CString& path)
 {
     std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(platform::NativePath(path), ec);
+    const std::uintmax_t size = std::filesystem::file_size(platform::ToPath(path), ec);
     if (ec || size != m_bytes) {
         return std::nullopt;
     }

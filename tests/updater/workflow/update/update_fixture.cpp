@@ -108,20 +108,7 @@ std::size_t CRecordingWindow::PostedCount() const
     return m_postedCount;
 }
 
-namespace {
-
-testsupport::InstallSceneOptions SceneOptions(const UpdateSceneOptions& options)
-{
-    testsupport::InstallSceneOptions scene;
-    scene.productCode = options.productCode;
-    scene.installFolder = options.installFolder;
-    scene.server = options.server;
-    return scene;
-}
-
-}  // namespace
-
-UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_scene(SceneOptions(options))
+UpdateScene::UpdateScene(const UpdateSceneOptions& options) : m_scene(options)
 {
     static std::atomic<int> counter{0};
     m_eventName = U16("morvex-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter));

@@ -57,8 +57,8 @@ private:
     std::size_t m_postedCount = 0;
 };
 
-struct UpdateSceneOptions {
-    std::string productCode = "zt_e";
+// The installation's options (product code, folder, server) and the update's.
+struct UpdateSceneOptions : testsupport::InstallSceneOptions {
     std::string installedVersion = "1.0.0.1";
     std::string offeredVersion = "1.0.0.12";
     // ANSI (code page 936) bytes of the update's "ini/update.sql"; empty: none.
@@ -66,9 +66,6 @@ struct UpdateSceneOptions {
     // A file "zeros.bin" of this many zero bytes in the update (it packs to
     // almost nothing); 0: none.
     std::size_t zeroFileBytes = 0;
-    testsupport::FtpServerOptions server;
-    // The installation's folder name below the scene's root.
-    std::string installFolder = "install";
     // Published with --sign by a fresh key pair (KeysFolder(), no password)
     // whose public key is installed beside the program.
     bool signedUpdate = false;
