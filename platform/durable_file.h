@@ -62,8 +62,12 @@ inline bool KeepFileAside(const CString& from, const CString& to, bool* linked =
 }
 
 // Ends the calling process at once, as a crash or a kill would: no clean-up,
-// no handlers. Used by the test hook that proves crash safety.
+// no handlers. Used by the test hook that proves crash safety. POSIX: SIGKILL;
+// Windows: TerminateProcess with kAbruptEndExitCode, an exit status no
+// program of ours gives otherwise, so that whoever started the process can
+// tell this end from a normal exit.
 [[noreturn]] void EndProcessAbruptly();
+inline constexpr unsigned kAbruptEndExitCode = 0xAB;
 
 }  // namespace platform
 

@@ -163,8 +163,8 @@ void RemoveStaleReplacementFiles(const Path& directory, unsigned long pid)
 
 void EndProcessAbruptly()
 {
-    ::TerminateProcess(::GetCurrentProcess(), 137);
-    std::_Exit(137);
+    ::TerminateProcess(::GetCurrentProcess(), kAbruptEndExitCode);
+    std::_Exit(static_cast<int>(kAbruptEndExitCode));
 }
 
 }  // namespace platform
