@@ -16,6 +16,16 @@ namespace platform {
 // the directory is flushed too. False (target unchanged) on any failure.
 bool WriteFileDurably(const Path& path, const std::string& bytes);
 
+// Puts `bytes` in place of the content of `path`, a file that this process
+// may hold open itself (a database under its own lock), on the disk when the
+// call returns. POSIX: WriteFileDurably, since an open file can be replaced.
+// Windows: a file held open without delete sharing can be neither replaced
+// nor renamed, so an existing file is rewritten in place, cut to the new
+// length and flushed. That is not atomic: a crash may leave it half written,
+// so the caller must keep `bytes` until the call succeeded and write them
+// again after a crash (the update journal keeps its copy until then).
+bool OverwriteFileDurably(const Path& path, const std::string& bytes);
+
 // Flushes a directory's entries (new, renamed and removed names) to the disk.
 bool SyncDirectory(const Path& path);
 
@@ -62,8 +72,12 @@ inline bool KeepFileAside(const CString& from, const CString& to, bool* linked =
 }
 
 // Ends the calling process at once, as a crash or a kill would: no clean-up,
-// no handlers. Used by the test hook that proves crash safety.
+// no handlers. Used by the test hook that proves crash safety. POSIX: SIGKILL;
+// Windows: TerminateProcess with kAbruptEndExitCode, an exit status no
+// program of ours gives otherwise, so that whoever started the process can
+// tell this end from a normal exit.
 [[noreturn]] void EndProcessAbruptly();
+inline constexpr unsigned kAbruptEndExitCode = 0xAB;
 
 }  // namespace platform
 

@@ -57,6 +57,8 @@ bool WriteFileDurably(const Path& path, const std::string& bytes)
     return SyncNative(DirectoryOf(target));
 }
 
+bool OverwriteFileDurably(const Path& path, const std::string& bytes) { return WriteFileDurably(path, bytes); }
+
 bool SyncDirectory(const Path& path) { return SyncNative(path.native()); }
 
 DurableLog::~DurableLog() { Close(); }

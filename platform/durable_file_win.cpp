@@ -54,6 +54,25 @@ bool WriteFileDurably(const Path& path, const std::string& bytes)
     return true;
 }
 
+bool OverwriteFileDurably(const Path& path, const std::string& bytes)
+{
+    // Shared like the database's own handle, so that it opens beside it.
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Nothing there to hold open: the atomic replacement.
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND && WriteFileDurably(path, bytes);
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(file);
+        return false;
+    }
+    bool written = WriteAll(fd, bytes.data(), bytes.size()) &&
+                   ::_chsize_s(fd, static_cast<__int64>(bytes.size())) == 0 && ::FlushFileBuffers(file) != 0;
+    return ::_close(fd) == 0 && written;
+}
+
 bool SyncDirectory(const Path& path)
 {
     // Windows offers no flush of a folder's entries; NTFS journals them, and
@@ -163,8 +182,8 @@ void RemoveStaleReplacementFiles(const Path& directory, unsigned long pid)
 
 void EndProcessAbruptly()
 {
-    ::TerminateProcess(::GetCurrentProcess(), 137);
-    std::_Exit(137);
+    ::TerminateProcess(::GetCurrentProcess(), kAbruptEndExitCode);
+    std::_Exit(static_cast<int>(kAbruptEndExitCode));
 }
 
 }  // namespace platform

@@ -124,7 +124,7 @@ NATIVE=$BUILD/native
 cmake -S . -B "$NATIVE" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEX_BUILD_GUI=OFF \
   -DMORVEX_BUILD_BENCH=OFF "${launcher[@]}" \
   -DMORVEX_WINDOWS_BIN="$BUILD/bin" >/dev/null
-nice cmake --build "$NATIVE" -j2 --target wine_compare_tests wine_e2e_tests
+nice cmake --build "$NATIVE" -j2 --target wine_compare_tests wine_e2e_tests wine_journal_tests
 ctest --test-dir "$NATIVE" -L wine --output-on-failure --timeout 900 || rc=$?
 log "tests driven from Linux in $((SECONDS - native_start)) s"
 

@@ -148,7 +148,8 @@ bool RestoreDatabaseFiles(const Path& copyPath, const Path& dbPath, std::string*
         }
         std::error_code statError;
         const auto permissions = std::filesystem::status(dbPath, statError).permissions();
-        if (!platform::WriteFileDurably(dbPath, database)) {
+        // Written while the lock is held, over the file the connection has open.
+        if (!platform::OverwriteFileDurably(dbPath, database)) {
             SetError(error, "cannot write " + platform::PathUtf8(dbPath));
             return false;
         }

@@ -21,8 +21,11 @@ bool KeepDatabaseFiles(const platform::Path& dbPath, const platform::Path& copyP
 // safe only when no other connection has the database open: that is made
 // sure by switching it to the rollback journal (which SQLite refuses while
 // others are connected) and taking its exclusive lock, waiting up to 5 s.
-// False (with *error set, database unchanged) when it stays in use or the
-// copy cannot be read or written.
+// The copy is written over the database while that lock is held, with
+// platform::OverwriteFileDurably (on Windows in place, since a file held open
+// cannot be replaced there); cut short, it is simply run again from the same
+// copy. False (with *error set, database unchanged unless the write itself
+// failed) when it stays in use or the copy cannot be read or written.
 bool RestoreDatabaseFiles(const platform::Path& copyPath, const platform::Path& dbPath, std::string* error);
 
 // Narrow text is no path here: text with the programs' "\\" separators would

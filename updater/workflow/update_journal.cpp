@@ -154,14 +154,12 @@ CString ParentOf(const CString& path)
 CString JournalDir(const CString& installDir) { return installDir + UPDATE_JOURNAL_FOLDER; }
 
 // The installation folder as the log's paths start: with a trailing
-// separator, or empty for the current directory.
+// separator, or empty for the current directory. The separator is the one the
+// paths of the files below it get (the native one), since a roll back acts
+// only on the records that start with this text.
 CString DirText(const platform::Path& installDir)
 {
-    CString text = platform::PathText(installDir);
-    if (!text.empty() && text.back() != u'/' && text.back() != u'\\') {
-        text += u'/';
-    }
-    return text;
+    return installDir.empty() ? CString() : platform::PathText(installDir / platform::Path());
 }
 
 // Renames the journal out of the way, then deletes it.

@@ -18,15 +18,12 @@
 #include "support/temp_dir.h"
 #include "wine/compare/comparison_cases.h"
 #include "wine/wine_path.h"
+#include "wine/wine_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testsupport::TempDir;
-
-// A folder the Wine user (another account when the tests run as root) can
-// read and write.
-void OpenToWine(const fs::path& dir) { fs::permissions(dir, fs::perms::all); }
 
 std::vector<std::string> ReadLines(const fs::path& path)
 {

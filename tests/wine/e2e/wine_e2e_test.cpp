@@ -15,41 +15,11 @@
 #include "support/wait.h"
 #include "updater/workflow/update/update_fixture.h"
 #include "wine/wine_path.h"
+#include "wine/wine_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The Wine user (another account when the tests run as root) must reach the
-// scene: the installation folder is written by the updater.
-void OpenToWine(const fs::path& root)
-{
-    fs::permissions(root, fs::perms::all);
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        fs::permissions(entry.path(), entry.is_directory() ? fs::perms::all : fs::perms::all & ~fs::perms::others_exec
-                                                                                  & ~fs::perms::group_exec);
-    }
-}
-
-// Starts a Windows program under Wine in the background, its standard error
-// kept in `stderrFile`; without DISPLAY unless `withDisplay`.
-std::unique_ptr<testsupport::ChildProcess> StartUnderWine(std::vector<std::string> args, bool withDisplay,
-                                                          const fs::path& stderrFile)
-{
-    testsupport::ChildOptions options;
-    options.stderrFile = stderrFile;
-    if (!withDisplay) {
-        options.unsetEnv.push_back("DISPLAY");
-    }
-    args.insert(args.begin(), MORVEX_WINE_RUN);
-    return std::make_unique<testsupport::ChildProcess>(args, options);
-}
-
-// Its exit status once it ended, or -1 when it hung or a signal ended it.
-int ExitWithin(testsupport::ChildProcess& child, std::chrono::seconds bound)
-{
-    return child.WaitForExit(bound) ? child.ExitCode() : -1;
-}
 
 // The scene opened to the Wine user, with the Windows programs in its
 // installation folder (the window module only when asked for).

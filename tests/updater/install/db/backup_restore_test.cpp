@@ -8,6 +8,7 @@
 
 #include "sqlite_file.h"
 #include "support/temp_dir.h"
+#include "updater/install/database_files.h"
 #include "updater/install/update_db.h"
 
 using testsupport::ReadFileBytes;
@@ -126,6 +127,24 @@ TEST_F(BackupRestoreTest, AcceptsBackslashSeparatedPaths)
     EXPECT_TRUE(std::filesystem::exists(m_dir.path() / "saved" / "db.bak"));
     SqliteFile(Db()).Exec("DELETE FROM jobs");
     ASSERT_TRUE(RestoreDatabase(copy, Db(), &error)) << error;
+    EXPECT_EQ(SqliteFile(Db()).Rows(ALL_ROWS), OLD_ROWS);
+}
+
+// The files kept aside go back over the database the patch changed, which
+// the restore itself holds open under its lock while it writes them (on
+// Windows such a file cannot be replaced by another one).
+TEST_F(BackupRestoreTest, KeptFilesGoBackOverThePatchedDatabase)
+{
+    const std::filesystem::path db = Db();
+    const std::filesystem::path kept = m_dir.path() / "kept";
+    std::string error;
+    ASSERT_TRUE(KeepDatabaseFiles(db, kept, &error)) << error;
+    const std::string before = ReadFileBytes(Db());
+    SqliteFile(Db()).Exec("DELETE FROM jobs; CREATE TABLE added(x);");
+    ASSERT_NE(ReadFileBytes(Db()), before);
+
+    ASSERT_TRUE(RestoreDatabaseFiles(kept, db, &error)) << error;
+    EXPECT_EQ(ReadFileBytes(Db()), before) << "byte for byte";
     EXPECT_EQ(SqliteFile(Db()).Rows(ALL_ROWS), OLD_ROWS);
 }
 

@@ -8,16 +8,15 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 
 #include <gtest/gtest.h>
 
-#include "transfer/ftp_transfer_curl.h"
-#include "updater/workflow/manifest.h"
-#include "updater/workflow/update_dlg.h"
 #include "support/script_tools.h"
-#include "updater/workflow/update/update_fixture.h"
+#include "updater/workflow/journal/updater_run.h"
+#include "updater/workflow/manifest.h"
+#include "updater/workflow/update_journal.h"
+#include "updater/workflow/update_session.h"
 
 using testsupport::U16;
 using testsupport::U8;
@@ -60,9 +59,30 @@ std::vector<std::string> DumpDatabase(const std::filesystem::path& db)
     return dump;
 }
 
+
+std::string Differences(const InstallationState& a, const InstallationState& b)
+{
+    std::string out;
+    for (const auto& [key, content] : a.entries) {
+        const auto other = b.entries.find(key);
+        if (other == b.entries.end() || other->second != content) {
+            out += " " + key;
+        }
+    }
+    for (const auto& [key, content] : b.entries) {
+        if (a.entries.count(key) == 0) {
+            out += " +" + key;
+        }
+    }
+    if (a.database != b.database) {
+        out += " (database)";
+    }
+    return out;
+}
+
 }  // namespace
 
-JournalScene::JournalScene(const JournalSceneOptions& options)
+JournalScene::JournalScene(const JournalSceneOptions& options) : m_launcher(options.launcher)
 {
     const auto install = Install();
     const auto content = m_scene.Content();
@@ -110,8 +130,11 @@ void JournalScene::ResetInstallation()
 
 ChildRun JournalScene::RunUpdater(long crashStep, long long fileSizeLimit)
 {
-    const auto callsFile = Root() / "calls.txt";
-    std::filesystem::remove(callsFile);
+    std::filesystem::remove(CallsFile());
+    if (m_launcher.run) {
+        EXPECT_EQ(fileSizeLimit, 0) << "a file-size limit needs a forked child";
+        return m_launcher.run(*this, crashStep);
+    }
     const pid_t pid = fork();
     if (pid == 0) {
         const int devNull = open("/dev/null", O_WRONLY);
@@ -127,20 +150,7 @@ ChildRun JournalScene::RunUpdater(long crashStep, long long fileSizeLimit)
             const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        CFtpTransfer_Curl transfer;
-        CRecordingWindow window;
-        CMyUpdateDlg dlg(transfer, U16((Install() / "MorvexUpdate").string()));
-        dlg.m_strEventName = U16("morvex-journal-" + std::to_string(getpid()));
-        dlg.OnInitDialog();
-        if (!dlg.HasEnded()) {
-            dlg.AttachWindow(&window);
-            dlg.WaitForWorker(std::chrono::minutes(2));
-        }
-        std::ofstream out(callsFile);
-        for (const std::string& call : window.Calls()) {
-            out << call << '\n';
-        }
-        out.close();
+        RunUpdaterHere(U16((Install() / "MorvexUpdate").string()), CallsFile());
         _exit(0);
     }
     ChildRun run;
@@ -148,8 +158,16 @@ ChildRun JournalScene::RunUpdater(long crashStep, long long fileSizeLimit)
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
     run.finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    run.windowCalls = ReadLines(callsFile);
+    run.windowCalls = ReadLines(CallsFile());
     return run;
+}
+
+bool JournalScene::Recover()
+{
+    if (m_launcher.recover) {
+        return m_launcher.recover(*this);
+    }
+    return CUpdateJournal::Recover(Install(), InstallationJournalActions()).clean;
 }
 
 InstallationState JournalScene::Snapshot() const
@@ -184,4 +202,39 @@ std::string Classify(const InstallationState& state, const InstallationState& ol
         return "old";
     }
     return state == newState ? "new" : "MIXED";
+}
+
+CrashTally CrashEverywhere(JournalScene& scene, const InstallationState& newState,
+                           const InstallationState& expectedAfterRetry)
+{
+    CrashTally tally;
+    for (long step = 1; step < 200; ++step) {
+        scene.ResetInstallation();
+        const ChildRun crashed = scene.RunUpdater(step);
+        if (!crashed.killed) {
+            EXPECT_TRUE(crashed.finished) << "the uncut run at step " << step << " must end normally";
+            break;
+        }
+        ++tally.points;
+        if (step % 2 == 0) {
+            // The recovery alone, as the next start runs it before its check.
+            EXPECT_TRUE(scene.Recover()) << "step " << step;
+            const InstallationState recovered = scene.Snapshot();
+            const std::string kind = Classify(recovered, scene.OldState(), newState);
+            tally.mixed += kind == "MIXED" ? 1 : 0;
+            EXPECT_NE(kind, "MIXED") << "after a kill at step " << step << " and recovery, differs from the old by"
+                                     << Differences(recovered, scene.OldState()) << " and from the new by"
+                                     << Differences(recovered, newState);
+        }
+        const ChildRun again = scene.RunUpdater();
+        EXPECT_TRUE(again.finished) << "the run after a kill at step " << step << " must end normally";
+        const InstallationState after = scene.Snapshot();
+        if (after != expectedAfterRetry) {
+            ++tally.mixed;
+            ADD_FAILURE() << "after a kill at step " << step << " and another run, expected "
+                          << Classify(expectedAfterRetry, scene.OldState(), newState)
+                          << " installation; differs by" << Differences(after, expectedAfterRetry);
+        }
+    }
+    return tally;
 }
