@@ -231,6 +231,7 @@ TEST(WindowsUpdater, RunsAWholeUpdateThroughItsDialog)
     EXPECT_GT(welcomeWidth, done.width() / 3) << "the welcome text is shown";
     EXPECT_GT(statusWidth / welcomeWidth, 0.42) << "the status line shows the success text";
     EXPECT_LT(statusWidth / welcomeWidth, 0.65);
+    Shoot(screen, box, "message");
     EXPECT_TRUE(testsupport::PressKey(box, "Return"));
 
     EXPECT_EQ(ExitWithin(*updater, 5min), 0) << err();
