@@ -209,7 +209,7 @@ std::vector<TopLevel> XScreen::WindowsOf(pid_t pid)
             continue;
         }
         const std::string owner = Property(children[i], "_NET_WM_PID");
-        if (owner.empty() || std::atol(owner.c_str()) != pid) {
+        if (pid != kAnyProcess && (owner.empty() || std::atol(owner.c_str()) != pid)) {
             continue;
         }
         found.push_back({children[i],

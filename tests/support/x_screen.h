@@ -85,7 +85,10 @@ public:
     Image Shot();
     Image Capture(const Box& area);
 
-    // The viewable top-level windows of a process (by _NET_WM_PID).
+    // The viewable top-level windows of a process (by _NET_WM_PID); kAnyProcess:
+    // of every process (a program started through a launcher or as another
+    // user, whose process id the test does not know).
+    static constexpr pid_t kAnyProcess = 0;
     std::vector<TopLevel> WindowsOf(pid_t pid);
     // A viewable top-level window of `pid` titled exactly `title`; 0 when
     // there is none (yet, or any more after `bound`).

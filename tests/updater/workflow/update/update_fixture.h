@@ -47,6 +47,8 @@ public:
 
     std::filesystem::path Install() const { return m_scene.Install(); }
     std::filesystem::path ServerFolder() const { return m_scene.ServerFolder(); }  // .../update/<code>
+    // What the update brings, laid out as it is installed.
+    std::filesystem::path Content() const { return m_scene.Content(); }
     std::filesystem::path WorkDir() const { return m_scene.WorkDir(); }
     std::filesystem::path ProcessControl() const { return m_scene.ProcessControl(); }
     // MorvexUpdate.pub and MorvexUpdate.key of a signed update.
