@@ -91,6 +91,8 @@ const std::pair<std::string_view, const char*> kWineQuirks[] = {
     {"an encoded surrogate",
      "Wine's UTF-8 decoder replaces an encoded surrogate by two U+FFFD, not one per byte"},
     {"beyond U+10FFFF", "Wine's UTF-8 decoder replaces a sequence beyond U+10FFFF by three U+FFFD, not one per byte"},
+    {"summer time taken from TZ",
+     "Wine's C runtime applies no summer time to a zone set in TZ (seen with and without explicit rules)"},
 };
 
 }  // namespace
