@@ -73,7 +73,11 @@ xvfb_pid=""
 broker_pid=""
 stop_broker() {
   if [ -n "$broker_pid" ]; then
-    kill "$broker_pid" 2>/dev/null || true
+    # As another user the broker runs under runuser, which would only report
+    # the signal and pass it on: the broker itself gets it.
+    local target
+    target=$(pgrep -P "$broker_pid" || true)
+    kill ${target:-$broker_pid} 2>/dev/null || true
     wait "$broker_pid" 2>/dev/null || true
     broker_pid=""
   fi
