@@ -70,7 +70,21 @@ fi
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 
 xvfb_pid=""
+broker_pid=""
+stop_broker() {
+  if [ -n "$broker_pid" ]; then
+    # As another user the broker runs under runuser, which would only report
+    # the signal and pass it on: the broker itself gets it.
+    local target
+    target=$(pgrep -P "$broker_pid" || true)
+    kill ${target:-$broker_pid} 2>/dev/null || true
+    wait "$broker_pid" 2>/dev/null || true
+    broker_pid=""
+  fi
+  [ -z "${broker_file:-}" ] || rm -f "$broker_file"
+}
 cleanup() {
+  stop_broker
   "${as_wine[@]}" env WINEPREFIX="$WINEPREFIX" "$WINE_BIN/wineserver" -k 2>/dev/null || true
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
@@ -110,10 +124,30 @@ nice cmake --build "$BUILD" -j2
 [ -z "${MORVEX_WINE_USER:-}" ] || chown -R "$WINE_USER" "$BUILD"
 log "cross build in $((SECONDS - build_start)) s"
 
+# The Windows suites' FTP servers are Linux programs, which a Windows program
+# cannot start: a broker on 127.0.0.1 starts each for the connection a test
+# opens, and stops it when that connection ends (tests/wine/host_broker.py).
+# It runs as the programs' user, since the servers write into their folders,
+# and starts nothing but the FTP server.
+broker_file=$(mktemp)
+broker_allow=$(python3 -c 'import json, sys; print(json.dumps(sys.argv[1:]))' \
+  /usr/bin/python3 "$ROOT/tests/ftp/ftpserver.py")
+"${as_wine[@]}" /usr/bin/python3 "$ROOT/tests/wine/host_broker.py" --allow "$broker_allow" >"$broker_file" &
+broker_pid=$!
+for _ in $(seq 1 600); do
+  [ -n "$(head -n1 "$broker_file")" ] && break
+  kill -0 "$broker_pid" 2>/dev/null || { log "the host broker did not start"; exit 1; }
+  sleep 0.1
+done
+export MORVEX_HOST_BROKER=$(head -n1 "$broker_file")
+[ -n "$MORVEX_HOST_BROKER" ] || { log "the host broker gave no port"; exit 1; }
+
 test_start=$SECONDS
 rc=0
 ctest --test-dir "$BUILD" --output-on-failure -j 2 --timeout 600 "$@" || rc=$?
 log "tests in $((SECONDS - test_start)) s"
+stop_broker
+unset MORVEX_HOST_BROKER
 
 # Tests driven from Linux (tests/wine/compare, tests/wine/e2e): a native build
 # asks the same INI and code page questions of the POSIX layer and of

@@ -2,31 +2,35 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
-#include <unistd.h>
 
-#include "support/wait.h"
+#include "support/ftp_server_process.h"
 
 namespace testsupport {
 namespace {
 
-constexpr auto kStopGrace = std::chrono::seconds(5);
-
+// The server's command line, its paths as the server names them; empty when
+// one of them has no such name.
 std::vector<std::string> ServerArguments(const std::filesystem::path& root,
                                          const FtpServerOptions& options,
-                                         const std::string& commandLog)
+                                         const std::filesystem::path& commandLog)
 {
+    bool named = true;
+    const auto serverPath = [&named](const std::filesystem::path& path) {
+        std::string name = ServerPath(path);
+        named = named && !name.empty();
+        return name;
+    };
     std::vector<std::string> args = {MORVEX_PYTHON,
                                      MORVEX_SOURCE_DIR "/tests/ftp/ftpserver.py",
-                                     "--root", root.string(),
+                                     "--root", serverPath(root),
                                      "--user", options.user,
                                      "--password", options.password,
-                                     "--command-log", commandLog,
-                                     "--quiet",
-                                     "--parent", std::to_string(getpid())};
+                                     "--command-log", serverPath(commandLog),
+                                     "--quiet"};
     if (!options.tlsCertificate.empty() && !options.tlsKey.empty()) {
-        args.insert(args.end(), {"--tls", options.tlsCertificate, options.tlsKey});
+        args.insert(args.end(),
+                    {"--tls", serverPath(options.tlsCertificate), serverPath(options.tlsKey)});
     }
     if (options.dropAfterBytes >= 0) {
         args.insert(args.end(), {"--drop-after", std::to_string(options.dropAfterBytes)});
@@ -35,7 +39,7 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
         args.insert(args.end(), {"--stall-after", std::to_string(options.stallAfterBytes),
                                  "--stall-seconds", std::to_string(options.stallSeconds)});
         if (!options.stallUntilFile.empty()) {
-            args.insert(args.end(), {"--stall-until", options.stallUntilFile});
+            args.insert(args.end(), {"--stall-until", serverPath(options.stallUntilFile)});
         }
     }
     if (options.trickleBytesPerSecond > 0) {
@@ -59,6 +63,9 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
     if (options.endless) {
         args.emplace_back("--endless");
     }
+    if (!named) {
+        args.clear();
+    }
     return args;
 }
 
@@ -67,18 +74,23 @@ std::vector<std::string> ServerArguments(const std::filesystem::path& root,
 FtpServer::FtpServer(const std::filesystem::path& root, FtpServerOptions options)
     : m_root(root), m_options(std::move(options))
 {
-    const std::string commandLog = m_work / "commands.log";
+    const std::filesystem::path commandLog = m_work / "commands.log";
     std::ofstream(commandLog).flush();  // exists even before the first session
 
+    const std::vector<std::string> args = ServerArguments(m_root, m_options, commandLog);
+    if (args.empty()) {
+        ADD_FAILURE() << "the FTP server cannot be given the paths of this test (" << m_root.string() << ")";
+        return;
+    }
     // The server's first line is its port.
-    const std::filesystem::path portFile = m_work.path() / "port";
-    m_process = std::make_unique<ChildProcess>(ServerArguments(m_root, m_options, commandLog),
-                                               ChildOptions{.stdoutFile = portFile});
+    m_process = std::make_unique<FtpServerProcess>(args, m_work.path());
     std::string portLine;
-    WaitUntil([&] {
-        std::ifstream in(portFile);
-        return (std::getline(in, portLine) && !in.eof()) || !m_process->Running();
-    });
+    std::string failure;
+    if (!m_process->FirstLine(portLine, failure)) {
+        ADD_FAILURE() << "the FTP server did not report a port: " << failure;
+        stop();
+        return;
+    }
     try {
         m_port = std::stoi(portLine);
     } catch (const std::exception&) {
@@ -95,7 +107,7 @@ FtpServer::~FtpServer() { stop(); }
 void FtpServer::stop()
 {
     if (m_process) {
-        m_process->Stop(kStopGrace);
+        m_process->Stop();
         m_process.reset();
     }
 }

@@ -13,7 +13,9 @@
 //
 // The server starts in the constructor (which waits until it listens) and is
 // stopped in the destructor: SIGTERM, then SIGKILL when it has not ended after
-// a grace period. Every command line it receives is recorded; commands() reads
+// a grace period. A Windows test under Wine has the host's broker run it
+// (tests/wine/host_broker.py, its port in MORVEX_HOST_BROKER); paths are
+// handed over as the Linux side names them. Every command line it receives is recorded; commands() reads
 // the record, so a test can check what reached the server.
 #pragma once
 
@@ -23,7 +25,6 @@
 #include <string_view>
 #include <vector>
 
-#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -61,6 +62,8 @@ struct FtpServerOptions {
     std::string tlsKey;
 };
 
+class FtpServerProcess;
+
 class FtpServer {
 public:
     // Serves `root` (which must exist). A server that cannot be started fails
@@ -94,7 +97,7 @@ private:
     std::filesystem::path m_root;
     FtpServerOptions m_options;
     TempDir m_work;
-    std::unique_ptr<ChildProcess> m_process;
+    std::unique_ptr<FtpServerProcess> m_process;
     int m_port = 0;
 };
 

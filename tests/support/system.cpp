@@ -1,5 +1,6 @@
 #include "support/system.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +25,24 @@ std::string NativeSeparators(std::string path)
 }
 
 const char* const kProgramSuffix = "";
+
+int RedirectStandardError(const std::string& file)
+{
+    const int target = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (target < 0) {
+        return -1;
+    }
+    const int saved = ::dup(2);
+    ::dup2(target, 2);
+    ::close(target);
+    return saved;
+}
+
+void RestoreStandardError(int saved)
+{
+    ::dup2(saved, 2);
+    ::close(saved);
+}
 
 const char* KnownQuirk(std::string_view /*what*/) { return nullptr; }
 

@@ -34,6 +34,12 @@ void CloseSocket(std::intptr_t socket);
 // Sends one byte; false when it could not be sent.
 bool SendByte(std::intptr_t socket);
 
+// Sends what this process writes to standard error (descriptor 2) to `file`
+// (created or emptied); the old target, for RestoreStandardError, or -1 when
+// it could not be redirected.
+int RedirectStandardError(const std::string& file);
+void RestoreStandardError(int saved);
+
 // Why the system the tests run on is known to answer the check described by
 // `what` (a test row's description) otherwise than the system the code is made
 // for; null when it is not. Only Wine has such entries, each with its reason.

@@ -3,6 +3,10 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <random>
 #include <utility>
@@ -48,6 +52,27 @@ std::string NativeSeparators(std::string path)
 
 const char* const kProgramSuffix = ".exe";
 
+// The C runtime's descriptors, as on POSIX; its _dup2 onto 2 also makes the
+// file the process's standard error handle.
+int RedirectStandardError(const std::string& file)
+{
+    const int target =
+        ::_open(file.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (target < 0) {
+        return -1;
+    }
+    const int saved = ::_dup(2);
+    ::_dup2(target, 2);
+    ::_close(target);
+    return saved;
+}
+
+void RestoreStandardError(int saved)
+{
+    ::_dup2(saved, 2);
+    ::_close(saved);
+}
+
 namespace {
 
 bool RunsUnderWine()
@@ -66,6 +91,8 @@ const std::pair<std::string_view, const char*> kWineQuirks[] = {
     {"an encoded surrogate",
      "Wine's UTF-8 decoder replaces an encoded surrogate by two U+FFFD, not one per byte"},
     {"beyond U+10FFFF", "Wine's UTF-8 decoder replaces a sequence beyond U+10FFFF by three U+FFFD, not one per byte"},
+    {"summer time taken from TZ",
+     "Wine's C runtime applies no summer time to a zone set in TZ (seen with and without explicit rules)"},
 };
 
 }  // namespace

@@ -195,6 +195,18 @@ TEST_F(Download, AStalledTransferEndsAtTheStallLimit)
     EXPECT_TRUE(SameBytes(ReadFileBytes(local("update.zip")), content.substr(0, 1000)));
 }
 
+// stop() returns only once the server has gone (under Wine once the host's
+// broker has ended it), so nothing a test stopped answers afterwards.
+TEST_F(Download, NothingAnswersOnceTheServerHasStopped)
+{
+    Serve("stopped.txt", "x");
+    StartServer();
+    const std::string url = m_server->url("stopped.txt");
+    ASSERT_EQ(Fetch(url, local("before.txt")), TRUE);
+    m_server->stop();
+    EXPECT_EQ(Fetch(url, local("after.txt")), FALSE);
+}
+
 TEST_F(Download, FailsWhenTheServerNeverGreets)
 {
     Serve("f.txt", "x");

@@ -1,10 +1,8 @@
 #include "transfer_fixture.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "support/system.h"
 #include "transfer/ftp_transfer.h"
 
 namespace transfertest {
@@ -25,14 +23,10 @@ std::vector<PostedMessage> RecordingWindow::messages() const
 StderrCapture::StderrCapture()
 {
     std::fflush(stderr);
-    const int file = ::open((m_dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (file < 0) {
+    m_saved = testsupport::system::RedirectStandardError((m_dir.path() / "stderr.txt").string());
+    if (m_saved < 0) {
         ADD_FAILURE() << "cannot create a file to capture standard error";
-        return;
     }
-    m_saved = ::dup(2);
-    ::dup2(file, 2);
-    ::close(file);
 }
 
 StderrCapture::~StderrCapture() { text(); }
@@ -41,8 +35,7 @@ std::string StderrCapture::text()
 {
     if (m_saved >= 0) {
         std::fflush(stderr);
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
+        testsupport::system::RestoreStandardError(m_saved);
         m_saved = -1;
         m_text = testsupport::ReadFileBytes(m_dir.path() / "stderr.txt");
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/module_path.h"
 #include "support/temp_dir.h"
 #include "transfer/descramble.h"
 
@@ -90,19 +91,22 @@ TEST(Products, RemoteLocationsAreConcatenatedAsTheyStand)
 
 TEST(InstallDir, IsTheFolderOfAnExecutableNamedExactlyMorvexUpdate)
 {
+    // The program's file name on this system ("MorvexUpdate.exe" on Windows).
+    const std::string own = "MorvexUpdate" + U8(platform::kProgramSuffix);
     const struct {
-        const char* modulePath;
-        const char* installDir;
+        std::string modulePath;
+        std::string installDir;
     } rows[] = {
-        {"/opt/app/MorvexUpdate", "/opt/app/"},
-        {"/MorvexUpdate", "/"},
-        {"MorvexUpdate", ""},
-        {"/opt/app/morvexupdate", ""},
-        {"/opt/app/MorvexUpdate.exe", ""},
-        {"/opt/app/MorvexUpdate2", ""},
-        {"/opt/MorvexUpdate/bin/other", ""},  // a folder of that name is not the program
-        {"/opt/MorvexUpdate/MorvexUpdate", "/opt/MorvexUpdate/"},
-        {"/opt/app/MorvexUpdate/", ""},
+        {"/opt/app/" + own, "/opt/app/"},
+        {"/" + own, "/"},
+        {"C:\\app\\" + own, "C:\\app\\"},
+        {own, ""},
+        {"/opt/app/morvexupdate" + U8(platform::kProgramSuffix), ""},
+        {"/opt/app/" + own + ".bak", ""},
+        {"/opt/app/MorvexUpdate2" + U8(platform::kProgramSuffix), ""},
+        {"/opt/" + own + "/bin/other", ""},  // a folder of that name is not the program
+        {"/opt/" + own + "/" + own, "/opt/" + own + "/"},
+        {"/opt/app/" + own + "/", ""},
         {"Error", ""},
         {"", ""},
     };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/module_path.h"
 #include "support/temp_dir.h"
 #include "transfer/descramble.h"
 #include "updater/workflow/manifest.h"
@@ -74,7 +75,7 @@ protected:
 
     std::string Installed(const std::string& name) { return m_dir / ("install/" + name); }
     std::string Server(const std::string& name) { return m_dir / ("server/update/" + name); }
-    CString Executable() { return U16(m_dir / "install/MorvexUpdate"); }
+    CString Executable() { return U16(m_dir / "install/MorvexUpdate") + platform::kProgramSuffix; }
 
     TempDir m_dir;
     CLocalFolderTransfer m_transfer{m_dir.path() / "server"};
@@ -91,7 +92,7 @@ TEST_F(UpdateCheck, NewerServerVersionKeepsTheDownloadedManifestUntilCommitted)
     EXPECT_TRUE(dlg.m_bCancelLocked);
     EXPECT_NE(dlg.CheckForUpdate(), FALSE) << "1.0.0.1 installed, 1.0.0.2 offered: update due";
 
-    EXPECT_EQ(U8(dlg.m_strInstallDir), m_dir.path().string() + "/install/");
+    EXPECT_EQ(U8(dlg.m_strInstallDir), (m_dir.path() / "install" / "").string());
     EXPECT_EQ(dlg.m_nProduct, 0);
     EXPECT_EQ(U8(g_strFtpServer), "127.0.0.1");
     EXPECT_EQ(U8(g_strFtpUser), "updater");
