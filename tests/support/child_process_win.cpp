@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include "platform/codepage.h"
@@ -7,9 +8,16 @@
 
 namespace testsupport {
 
-int RunAndWait(const std::vector<std::string>& argv)
+// Only the working folder of the options is honoured here: a caller that
+// needs more fails its test rather than running with it silently ignored.
+int RunAndWait(const std::vector<std::string>& argv, const ChildOptions& options)
 {
     if (argv.empty()) {
+        return -1;
+    }
+    if (!options.env.empty() || !options.unsetEnv.empty() || !options.stdoutFile.empty() ||
+        !options.stderrFile.empty()) {
+        ADD_FAILURE() << "RunAndWait on Windows takes no environment changes or output files";
         return -1;
     }
     std::wstring line;
@@ -21,8 +29,9 @@ int RunAndWait(const std::vector<std::string>& argv)
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(programWide.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info)) {
+    const std::wstring workDir = options.workDir.wstring();
+    if (!::CreateProcessW(programWide.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
         return -1;
     }
     ::CloseHandle(info.hThread);

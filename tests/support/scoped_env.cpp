@@ -25,8 +25,13 @@ ScopedEnv::~ScopedEnv()
 
 std::string PathWithFirst(const std::filesystem::path& folder)
 {
+#ifdef _WIN32
+    constexpr char kListSeparator = ';';
+#else
+    constexpr char kListSeparator = ':';
+#endif
     const char* path = std::getenv("PATH");
-    return folder.string() + ":" + (path != nullptr ? path : "");
+    return folder.string() + kListSeparator + (path != nullptr ? path : "");
 }
 
 }  // namespace testsupport
