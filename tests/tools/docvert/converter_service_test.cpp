@@ -43,7 +43,10 @@ protected:
     ~ConverterService() override
     {
         EXPECT_TRUE(testsupport::EndConverterService(m_runtime.path())) << "the test's service should end";
-        EXPECT_EQ(ServiceFolders(), 0u) << "an ended service should take its profile along";
+        // The folder goes once the service has ended (its office may write
+        // into it until then).
+        EXPECT_TRUE(WaitUntil([this] { return ServiceFolders() == 0; }))
+            << "an ended service should take its profile along";
     }
 
     std::size_t ServiceFolders() const

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -255,6 +256,34 @@ void RemoveWorkFolder(const fs::path& work)
     }
 }
 
+// The office writes its settings back by path, creating the folders it
+// misses, from threads that run until the process ends: a folder removed
+// before then may come back. A shell started here waits for our end (the
+// pipe's writing end goes with us) and removes what is there by then.
+void RemoveWorkFolderAfterExit(const fs::path& work)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return;
+    }
+    fs::path doomed = work;
+    doomed += ".gone";
+    const std::string script = "read -r _; exec rm -rf -- \"$1\" \"$2\"";
+    std::string name = "sh";
+    std::string first = work.string();
+    std::string second = doomed.string();
+    char* args[] = {name.data(), const_cast<char*>("-c"), const_cast<char*>(script.c_str()), name.data(),
+                    first.data(), second.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
+    pid_t pid = 0;
+    posix_spawn(&pid, "/bin/sh", &actions, nullptr, args, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[0]);
+    // ends[1] stays open until _exit.
+}
+
 int IdleSeconds()
 {
     const char* text = std::getenv("DOCVERT_SERVICE_IDLE_SECONDS");
@@ -362,5 +391,6 @@ int main(int argc, char** argv)
         unlink(socketPath.c_str());
     }
     RemoveWorkFolder(work);
+    RemoveWorkFolderAfterExit(work);
     _exit(0);
 }
