@@ -166,8 +166,19 @@ protected:
         if (!FindWindow()) {
             return false;
         }
-        const bool painted = WaitUntil([this] { return m_screen->Shot().Count(WindowBox(), kPhotoTop, 12) > 4000; }, 60s);
-        EXPECT_TRUE(painted) << "expected the photo on the screen";
+        // The box is read again each time: the window may still be placed.
+        const bool painted = WaitUntil(
+            [this] {
+                UpdateWindow();
+                return m_screen->Shot().Count(WindowBox(), kPhotoTop, 12) > 4000;
+            },
+            60s);
+        if (!painted) {
+            Shot("photo-missing");
+        }
+        EXPECT_TRUE(painted) << "expected the photo on the screen in the window at (" << WindowBox().left << ", "
+                             << WindowBox().top << "); picture: photo-missing.png; log:\n"
+                             << Log();
         return painted;
     }
 
