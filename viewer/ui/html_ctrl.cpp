@@ -103,6 +103,12 @@ void CHtmlCtrl::Navigate(const CString& path)
 
 void CHtmlCtrl::OnLoaded(wxWebViewEvent& event)
 {
+    // The loading page cut short by the document's own load "finishes" under
+    // the document's address: the document is not loaded yet (its own files
+    // may not even be in place), and its real end comes later.
+    if (StillLoading(m_view)) {
+        return;
+    }
     const std::string native = NativePathOfUrl(event.GetURL());
     if (m_events.loaded && !native.empty()) {
         m_events.loaded(native);

@@ -155,11 +155,18 @@ bool GuardKeys(wxWebView* view)
                                  GConnectFlags{}) != 0;
 }
 
+bool StillLoading(wxWebView* view)
+{
+    WebKitWebView* native = NativeView(view);
+    return native != nullptr && webkit_web_view_is_loading(native) != FALSE;
+}
+
 #else
 
 bool DisablePageScripts(wxWebView* /*view*/) { return false; }
 bool ConfineToFolders(wxWebView* /*view*/, const std::vector<std::string>& /*folders*/) { return false; }
 std::string LocalFileUrl(const std::string& /*nativePath*/) { return {}; }
 bool GuardKeys(wxWebView* /*view*/) { return false; }
+bool StillLoading(wxWebView* /*view*/) { return false; }
 
 #endif

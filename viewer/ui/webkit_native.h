@@ -29,3 +29,10 @@ std::string LocalFileUrl(const std::string& nativePath);
 // the window, whose key hook sees it before the view does. False when the
 // native view could not be reached.
 bool GuardKeys(wxWebView* view);
+
+// Whether the view still has a load under way, a requested one not yet
+// started included. A load cut short by a newer request ends with a "loaded"
+// notice too, which the toolkit words with the newer request's address; only
+// a notice that comes when nothing is under way is the document's own. False
+// when the native view could not be reached.
+bool StillLoading(wxWebView* view);
